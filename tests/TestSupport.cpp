@@ -1,0 +1,94 @@
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+namespace {
+struct TempRoot {
+  std::string path;
+  TempRoot() {
+    fs::path base = fs::temp_directory_path() / "mirl-tests";
+    std::error_code ec;
+    fs::create_directories(base, ec);
+    for (unsigned i = 0;; ++i) {
+      fs::path p = base / ("run" + std::to_string(std::rand()) + "-" + std::to_string(i));
+      if (fs::create_directory(p, ec)) {
+        path = p.string();
+        break;
+      }
+    }
+  }
+  ~TempRoot() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+std::mutex g_mutex;
+unsigned g_counter = 0;
+}  // namespace
+
+std::string TempDir() {
+  static TempRoot root;
+  return root.path;
+}
+
+std::string UniquePath(const std::string& stem, const std::string& ext) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return (fs::path(TempDir()) / (stem + std::to_string(++g_counter) + ext)).string();
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return bool(f);
+}
+
+std::string ReadText(const std::string& path, bool* pbExists) {
+  std::ifstream f(path, std::ios::binary);
+  if (pbExists) *pbExists = bool(f);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+HRESULT Component::Parse(const ubrofw::Writer& w, const std::string& stem) {
+  std::string path = UniquePath(stem);
+  if (!w.Save(path)) return E_FAIL;
+  return ParsePath(path);
+}
+
+HRESULT Component::ParsePath(const std::string& path) {
+  m_path = path;
+  HRESULT hr = m_p->Init(0);
+  if (FAILED(hr)) return hr;
+  Bstr b(path);
+  return m_p->ParseObjectFile(&b, 0);
+}
+
+std::atomic<int> MessageCapture::count{0};
+std::string MessageCapture::lastText;
+std::string MessageCapture::lastCaption;
+
+static void Capture(const char* text, const char* caption) {
+  ++MessageCapture::count;
+  MessageCapture::lastText = text;
+  MessageCapture::lastCaption = caption;
+}
+
+MessageCapture::MessageCapture() {
+  count = 0;
+  lastText.clear();
+  lastCaption.clear();
+  platform::SetMessageBoxHook(&Capture);
+}
+
+MessageCapture::~MessageCapture() { platform::SetMessageBoxHook(nullptr); }
+
+}  // namespace testsupport

@@ -1,0 +1,202 @@
+// CParser: reads one UBROF object file, record by record, into the
+// component's tables. It lives for one ParseObjectFile call and only borrows
+// the tables.
+#ifndef MIRL_PARSER_H
+#define MIRL_PARSER_H
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../scopes/NameTable.h"
+#include "../scopes/ScopeTable.h"
+#include "../scopes/SymbolTable.h"
+#include "../source/SourceFiles.h"
+#include "../types/TypeTable.h"
+#include "DMemory.h"
+#include "Modules.h"
+
+namespace mirl {
+
+// Reader errors are thrown as a pointer to one of these fixed texts.
+extern const char* const kErrUnexpectedEof;      // "Error: Unexpected end of file"
+extern const char* const kErrOutOfMemory;        // "Error: Out of memory"
+extern const char* const kErrUnknownTag;         // unknown tag, no skip information
+extern const char* const kErrHandlerFailed;      // a handler returned nonzero
+
+// What ended a failed parse, for tools that want to tell a person where the
+// file is damaged. It is never reported through the interface methods.
+struct ParseDiagnostic {
+  bool bFailed = false;
+  const char* pszMessage = nullptr;  // one of the texts above, or null
+  long lOffset = -1;                 // file offset of the failing read
+  long lRecordOffset = -1;           // offset of the failing record's tag byte
+  int nTag = -1;                     // its tag code
+  const char* pszTagName = nullptr;  // its name, when the tag is known
+  unsigned uVersion = 0;             // the version byte of a rejected t_version
+};
+
+// A string read from the file: n bytes and a terminating zero.
+typedef std::unique_ptr<char[]> StringPtr;
+
+class CParser;
+typedef int (CParser::*TagHandler)();
+
+struct TagEntry {
+  uint32_t Code;
+  TagHandler Handler;
+  const char* Name;
+};
+
+// The 38 known tags, in table order.
+extern const TagEntry kTagTable[38];
+const char* TagName(int code);
+
+struct ParserTables {
+  FileInfo* pFileInfo;
+  NameTable* pNameTable;
+  TypeTable* pTypes;
+  std::vector<SegmentGroupRecord>* pSegmentGroups;
+  std::vector<ModuleRecord>* pModules;
+  ScopeTable* pScopes;
+  SymbolTable* pSymbols;
+  LabelIndex* pSymbolIndex;
+  std::vector<MacroRecord>* pMacros;
+  DMemory* pCodeMemory;
+  DMemory* pEepromMemory;
+  DMemory* pDataMemory;
+  std::vector<SourceFileRecord>* pSourceFiles;
+  std::vector<StatementRecord>* pStatements;
+  FileNameMap* pFileNames;
+  std::vector<StatementRun>* pStatementRuns;
+};
+
+class CParser {
+ public:
+  explicit CParser(const ParserTables& tables);
+  virtual ~CParser();
+  CParser(const CParser&) = delete;
+  CParser& operator=(const CParser&) = delete;
+
+  // Tag loop: 1 when the file was read through its end record, else 0.
+  int ParseFile(const char* pszPath);
+  const ParseDiagnostic& Diagnostic() const { return m_Diagnostic; }
+  // Opens the object file for the primitives (ParseFile does this itself).
+  bool Open(const char* pszPath);
+
+  // ---- Reader primitives (throw a reader error) -----------------------
+  int ReadByte();
+  uint32_t ReadWord();
+  uint32_t ReadLong();
+  void ReadBlock(void* pDest, uint32_t n);
+  void SkipBytes(uint32_t n);
+  StringPtr ReadString(uint32_t n);
+  // Length-prefixed strings: the length field, then the text.
+  StringPtr ReadByteString() { return ReadString(uint32_t(ReadByte())); }
+  StringPtr ReadWordString() { return ReadString(ReadWord()); }
+  StringPtr ReadLongString() { return ReadString(ReadLong()); }
+  // Fails as end of file when fewer than n bytes remain, so that a count or
+  // length from a damaged file never drives a large allocation.
+  void RequireBytes(uint64_t n);
+
+  int SkipUnknownTag(uint8_t code);
+
+  // Position for a look-ahead that puts the stream back afterwards.
+  uint64_t Tell() const { return m_ullPos; }
+  void SeekTo(uint64_t pos);
+
+  // ---- Record handlers --------------------------------------------------
+  int t_nothing();       // t_beg_file, t_ubrof_eof
+  int t_old_scope();     // t_func_begin, t_block_begin
+  int t_beg_file1();
+  int t_version();
+  int t_seg_info();
+  int t_grp();
+  int t_grp_ref();
+  int t_key_value();
+  int t_beg_lib();       // also t_beg_pgm
+  int t_end();
+  int t_end_abs();
+  int t_debug();
+  int t_aux();
+  int t_aux_1();
+  int t_file();
+  int t_src_stat();
+  int t_file_ref();
+  int t_new_file();
+  int t_source_range();
+  int t_scoped_name();
+  int t_symbol_def();
+  int t_symbol_def1();
+  int t_symbol_def2();
+  int t_sub_def_obj_attr();
+  int t_macro();
+  int t_def_ptr_types();
+  int t_type();
+  int t_size_type();
+  int t_mem_info();
+  int t_func_begin1();
+  int t_block_begin1();
+  int t_block_begin3();
+  int t_block_end();
+  int t_abs_var();
+  int t_org();
+
+ private:
+  // Shared by the handlers.
+  void AttachSymbolId(uint32_t id);
+  void AttachMacroId(uint32_t id);
+  void ReadLocalSymbols(uint32_t count);
+  void ReadRanges(uint32_t count);
+  void DropPendingStatement();
+  void AddLabel(uint8_t cls, uint16_t memAttr, uint32_t value, uint32_t nameIndex);
+  uint32_t RegisterFile(SourceFileRecord&& rec);
+
+ public:
+  // ---- State --------------------------------------------------------------
+  FILE* m_pFile = nullptr;
+  const char* m_pszObjectFile = nullptr;
+  const TagEntry* m_TagHandlers[256];
+  std::vector<std::pair<uint8_t, uint8_t>> m_SkipInfo;
+  DMemory* m_pCodeMemory;
+  DMemory* m_pEepromMemory;
+  DMemory* m_pDataMemory;
+  uint32_t m_ulSegmentType = 1;
+  uint32_t m_ulCodeAddress = 0;
+  uint32_t m_ulEepromAddress = 0;
+  uint32_t m_ulDataAddress = 0;
+  FileInfo* m_pFileInfo;
+  NameTable* m_pNameTable;
+  std::vector<SegmentGroupRecord>* m_pSegmentGroups;
+  std::vector<SourceFileRecord>* m_pSourceFiles;
+  FileNameMap* m_pFileNames;
+  std::vector<StatementRecord>* m_pStatements;
+  std::vector<StatementRun>* m_pStatementRuns;
+  uint32_t m_bNewRun = 1;
+  int32_t m_lCurrentFile = -1;
+  std::vector<ModuleRecord>* m_pModules;
+  ScopeTable* m_pScopes;
+  SymbolTable* m_pSymbols;
+  LabelIndex* m_pSymbolIndex;
+  std::vector<MacroRecord>* m_pMacros;
+  TypeTable* m_pTypes;
+  double m_dCompilerVersion = 0.0;
+  uint32_t m_ulModuleState = 0;
+  uint32_t m_ulPendingStatements = 0;
+  std::map<std::string, uint32_t> m_EmbeddedNames;
+
+ private:
+  uint64_t m_ullFileSize = 0;
+  uint64_t m_ullPos = 0;
+
+ protected:
+  ParseDiagnostic m_Diagnostic;
+};
+
+}  // namespace mirl
+
+#endif
