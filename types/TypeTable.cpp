@@ -13,8 +13,6 @@ std::string TypeTable::FormatTypeName(uint32_t) const { return std::string(); }
 void TypeTable::GetTypeAttributes(uint32_t, uint32_t*, uint32_t*, uint32_t*, uint8_t*,
                                   uint32_t*) const {}
 uint32_t TypeTable::PointerKindFromFlags(uint32_t) { return 23; }
-bool TypeTable::IsFunctionType(uint32_t) const { return false; }
-bool TypeTable::IsIoType(uint32_t) const { return false; }
 
 int CParser::t_def_ptr_types() { return 1; }
 int CParser::t_type() { return 1; }
