@@ -37,7 +37,11 @@ std::string TypeTable::FormatTypeName(uint32_t typeId) const {
 // so every type is visited a bounded number of times.
 void TypeTable::AppendTypeName(uint32_t typeId, std::string& out, unsigned depth) const {
   if (depth >= kMaxTypeDepth || out.size() >= kMaxNameLength) return;
-  if (typeId >= Types.size()) return;
+  if (typeId >= Types.size()) {
+    // A type the file refers to but never describes, like an unset entry.
+    Append(out, "undefined_type");
+    return;
+  }
   const TypeRecord& t = Types[typeId];
   switch (t.Kind) {
     case kKindUndefined:
@@ -63,10 +67,7 @@ void TypeTable::AppendTypeName(uint32_t typeId, std::string& out, unsigned depth
       unsigned steps = depth;
       while (id < Types.size() &&
              (Types[id].Kind == kKindArray || Types[id].Kind == kKindArray32)) {
-        if (++steps >= kMaxTypeDepth) {
-          id = kNone;  // a cycle of arrays has no element type to show
-          break;
-        }
+        if (++steps >= kMaxTypeDepth) break;  // a cycle of arrays has no element type
         Append(suffix, "[" + Signed(Types[id].Word3) + "]");
         id = Types[id].Word1;
       }

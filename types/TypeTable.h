@@ -127,8 +127,9 @@ class TypeTable {
   // The constant text of predefined name nameNumber ("" for an unknown one).
   static const char* PredefinedTypeName(uint32_t nameNumber);
 
-  // Queries (types/TypeNames.cpp). Invalid ids give "" and write nothing.
-  // Names are cut to kMaxNameLength characters.
+  // Queries (types/TypeNames.cpp). An id outside the table, at the top or
+  // referred to by another type, reads like an unset entry: the undefined
+  // type. Names are cut to kMaxNameLength characters.
   std::string FormatTypeName(uint32_t typeId) const;
   // Writes the attributes of the type through the non-null pointers; a kind
   // without attributes writes nothing.
