@@ -4,10 +4,6 @@
 #include "FileMapper.h"
 
 namespace mirl {
-void FileMapper::SetBaseDirectory(const std::string&) {}
-void FileMapper::AddMapping(const std::string&, const std::string&) {}
-std::string FileMapper::MapPath(const std::string& stored) const { return stored; }
-std::string FileMapper::UnmapPath(const std::string& host) const { return host; }
 uint32_t CParser::RegisterFile(SourceFileRecord&&) { return kNone; }
 
 int CParser::t_file() { return 1; }
@@ -17,16 +13,14 @@ int CParser::t_new_file() { return 1; }
 int CParser::t_source_range() { return 1; }
 }  // namespace mirl
 
-HRESULT CMirlParserUbrof::GetSourceFileInfo(ULONG, BSTR*, DATE*, unsigned char*,
-                                            unsigned char*) {
+HRESULT CMirlParserUbrof::GetSourceFileInfo(ULONG, BSTR*, DATE*, unsigned char*, unsigned char*) {
   return E_NOTIMPL;
 }
 HRESULT CMirlParserUbrof::EnumHLStatements(ULONG, ULONG*, unsigned char*) { return E_NOTIMPL; }
 HRESULT CMirlParserUbrof::GetProgMemAddressFromSource(BSTR*, ULONG, ULONG, ULONG*) {
   return E_NOTIMPL;
 }
-HRESULT CMirlParserUbrof::GetSourceFromProgMemAddress(ULONG, BSTR*, ULONG*, ULONG*, ULONG*,
-                                                      ULONG*, ULONG*) {
+HRESULT CMirlParserUbrof::GetSourceFromProgMemAddress(ULONG, BSTR*, ULONG*, ULONG*, ULONG*, ULONG*,
+                                                      ULONG*) {
   return E_NOTIMPL;
 }
-HRESULT CMirlParserUbrof::RemapSourceFile(BSTR*, BSTR*) { return E_NOTIMPL; }
