@@ -18,8 +18,6 @@ enum : uint8_t {
 // Memory attributes.
 constexpr uint16_t kAttrData = 2;
 constexpr uint16_t kAttrEeprom = 3;  // eeprom only for tools of version 2.0 and later
-// Memory-type codes of the interface.
-constexpr uint8_t kMemProgram = 1, kMemData = 2, kMemEeprom = 4, kMemIo = 8, kMemRegister = 16;
 }  // namespace
 
 uint32_t SymbolTable::RegisterAddress(uint32_t n) {
