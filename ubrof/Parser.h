@@ -23,10 +23,10 @@
 namespace mirl {
 
 // Reader errors are thrown as a pointer to one of these fixed texts.
-extern const char* const kErrUnexpectedEof;      // "Error: Unexpected end of file"
-extern const char* const kErrOutOfMemory;        // "Error: Out of memory"
-extern const char* const kErrUnknownTag;         // unknown tag, no skip information
-extern const char* const kErrHandlerFailed;      // a handler returned nonzero
+extern const char* const kErrUnexpectedEof;  // "Error: Unexpected end of file"
+extern const char* const kErrOutOfMemory;    // "Error: Out of memory"
+extern const char* const kErrUnknownTag;     // unknown tag, no skip information
+extern const char* const kErrHandlerFailed;  // a handler returned nonzero
 
 // What ended a failed parse, for tools that want to tell a person where the
 // file is damaged. It is never reported through the interface methods.
@@ -89,7 +89,13 @@ class CParser {
   bool Open(const char* pszPath);
 
   // ---- Reader primitives (throw a reader error) -----------------------
-  int ReadByte();
+  int ReadByte() {
+    if (m_ulBufPos < m_ulBufLen) {
+      ++m_ullPos;
+      return m_pBuffer[m_ulBufPos++];
+    }
+    return ReadByteSlow();
+  }
   uint32_t ReadWord();
   uint32_t ReadLong();
   void ReadBlock(void* pDest, uint32_t n);
@@ -110,15 +116,15 @@ class CParser {
   void SeekTo(uint64_t pos);
 
   // ---- Record handlers --------------------------------------------------
-  int t_nothing();       // t_beg_file, t_ubrof_eof
-  int t_old_scope();     // t_func_begin, t_block_begin
+  int t_nothing();    // t_beg_file, t_ubrof_eof
+  int t_old_scope();  // t_func_begin, t_block_begin
   int t_beg_file1();
   int t_version();
   int t_seg_info();
   int t_grp();
   int t_grp_ref();
   int t_key_value();
-  int t_beg_lib();       // also t_beg_pgm
+  int t_beg_lib();  // also t_beg_pgm
   int t_end();
   int t_end_abs();
   int t_debug();
@@ -190,6 +196,16 @@ class CParser {
   std::map<std::string, uint32_t> m_EmbeddedNames;
 
  private:
+  // The read buffer: m_ulBufLen bytes of the file ending where the stream
+  // stands; m_ulBufPos is the next one, at the logical position m_ullPos.
+  static constexpr uint32_t kBufferSize = 64 * 1024;
+  int ReadByteSlow();
+  uint32_t Refill();
+  void CopyOut(uint8_t* pDest, uint32_t n);
+  void MoveTo(uint64_t pos);
+  std::unique_ptr<uint8_t[]> m_pBuffer;
+  uint32_t m_ulBufPos = 0;
+  uint32_t m_ulBufLen = 0;
   uint64_t m_ullFileSize = 0;
   uint64_t m_ullPos = 0;
 
