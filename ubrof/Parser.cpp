@@ -109,25 +109,13 @@ int CParser::ReadByteSlow() {
   return m_pBuffer[m_ulBufPos++];
 }
 
-uint32_t CParser::ReadWord() {
-  if (m_ulBufLen - m_ulBufPos >= 2) {
-    const uint8_t* p = m_pBuffer.get() + m_ulBufPos;
-    m_ulBufPos += 2;
-    m_ullPos += 2;
-    return uint32_t(p[0]) << 8 | p[1];
-  }
+uint32_t CParser::ReadWordSlow() {
   uint32_t b0 = uint32_t(ReadByte());
   uint32_t b1 = uint32_t(ReadByte());
   return (b0 << 8) | b1;
 }
 
-uint32_t CParser::ReadLong() {
-  if (m_ulBufLen - m_ulBufPos >= 4) {
-    const uint8_t* p = m_pBuffer.get() + m_ulBufPos;
-    m_ulBufPos += 4;
-    m_ullPos += 4;
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-  }
+uint32_t CParser::ReadLongSlow() {
   uint32_t v = 0;
   for (int i = 0; i < 4; ++i) v = (v << 8) | uint32_t(ReadByte());
   return v;
@@ -162,8 +150,7 @@ void CParser::CopyOut(uint8_t* pDest, uint32_t n) {
   }
 }
 
-void CParser::ReadBlock(void* pDest, uint32_t n) {
-  if (n == 0) return;
+void CParser::ReadBlockSlow(void* pDest, uint32_t n) {
   RequireBytes(n);
   CopyOut(static_cast<uint8_t*>(pDest), n);
 }

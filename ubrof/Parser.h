@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -96,9 +97,35 @@ class CParser {
     }
     return ReadByteSlow();
   }
-  uint32_t ReadWord();
-  uint32_t ReadLong();
-  void ReadBlock(void* pDest, uint32_t n);
+  uint32_t ReadWord() {
+    if (m_ulBufLen - m_ulBufPos >= 2) {
+      const uint8_t* p = m_pBuffer.get() + m_ulBufPos;
+      m_ulBufPos += 2;
+      m_ullPos += 2;
+      return uint32_t(p[0]) << 8 | p[1];
+    }
+    return ReadWordSlow();
+  }
+  uint32_t ReadLong() {
+    if (m_ulBufLen - m_ulBufPos >= 4) {
+      const uint8_t* p = m_pBuffer.get() + m_ulBufPos;
+      m_ulBufPos += 4;
+      m_ullPos += 4;
+      return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    }
+    return ReadLongSlow();
+  }
+  // Bytes the buffer holds are in the file, so they need no length check.
+  void ReadBlock(void* pDest, uint32_t n) {
+    if (n == 0) return;
+    if (n <= m_ulBufLen - m_ulBufPos) {
+      std::memcpy(pDest, m_pBuffer.get() + m_ulBufPos, n);
+      m_ulBufPos += n;
+      m_ullPos += n;
+      return;
+    }
+    ReadBlockSlow(pDest, n);
+  }
   void SkipBytes(uint32_t n);
   StringPtr ReadString(uint32_t n);
   // Length-prefixed strings: the length field, then the text.
@@ -200,6 +227,9 @@ class CParser {
   // stands; m_ulBufPos is the next one, at the logical position m_ullPos.
   static constexpr uint32_t kBufferSize = 64 * 1024;
   int ReadByteSlow();
+  uint32_t ReadWordSlow();
+  uint32_t ReadLongSlow();
+  void ReadBlockSlow(void* pDest, uint32_t n);
   uint32_t Refill();
   void CopyOut(uint8_t* pDest, uint32_t n);
   void MoveTo(uint64_t pos);
