@@ -31,6 +31,8 @@ long ModuleLockCount();
 template <class Itf, const IID* piid>
 class DispatchPart : public Itf {
  public:
+  // IMirlParser has a method of its own named GetTypeInfo; keep it visible.
+  using Itf::GetTypeInfo;
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
     if (!pctinfo) return E_POINTER;
     ITypeInfo* pInfo = nullptr;
@@ -92,13 +94,13 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
                                           ULONG* pulUpperBoundary, ULONG* pulBlocks) override;
   HRESULT STDMETHODCALLTYPE ReadMemory(unsigned char ucMemoryType, ULONG ulStartAddress,
                                        ULONG ulCount, unsigned char* pucReceiveBuffer) override;
-  HRESULT STDMETHODCALLTYPE GetSourceFileInfo(ULONG ulFileId, BSTR* pbstrPath,
-                                              DATE* pdateTimeStamp, unsigned char* pucLanguage,
+  HRESULT STDMETHODCALLTYPE GetSourceFileInfo(ULONG ulFileId, BSTR* pbstrPath, DATE* pdateTimeStamp,
+                                              unsigned char* pucLanguage,
                                               unsigned char* pucTemporary) override;
   HRESULT STDMETHODCALLTYPE EnumHLStatements(ULONG ulStatementId, ULONG* pulAddress,
                                              unsigned char* pucStatementType) override;
-  HRESULT STDMETHODCALLTYPE GetProgMemAddressFromSource(BSTR* pbstrPath, ULONG ulLine,
-                                                        ULONG ulCol, ULONG* pulAddress) override;
+  HRESULT STDMETHODCALLTYPE GetProgMemAddressFromSource(BSTR* pbstrPath, ULONG ulLine, ULONG ulCol,
+                                                        ULONG* pulAddress) override;
   HRESULT STDMETHODCALLTYPE GetSourceFromProgMemAddress(ULONG ulAddress, BSTR* pbstrPath,
                                                         ULONG* pulLine, ULONG* pulCol,
                                                         ULONG* pulLineEnd, ULONG* pulColEnd,
@@ -150,8 +152,7 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
   // ---- IMirlParser3 -----------------------------------------------------
   HRESULT STDMETHODCALLTYPE GetDie(LONG parentDie, LONG tag, LONG* childDie) override;
   HRESULT STDMETHODCALLTYPE GetDies(LONG parentDie, LONG tag, VARIANT* childDies) override;
-  HRESULT STDMETHODCALLTYPE LookupDie(LONG parentDie, BSTR name, LONG tag,
-                                      LONG* childDie) override;
+  HRESULT STDMETHODCALLTYPE LookupDie(LONG parentDie, BSTR name, LONG tag, LONG* childDie) override;
   HRESULT STDMETHODCALLTYPE GetAttr(LONG die, LONG attr, VARIANT* value) override;
   HRESULT STDMETHODCALLTYPE GetTag(LONG die, LONG* tag) override;
 

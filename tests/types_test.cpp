@@ -1,0 +1,526 @@
+// The type table, its records, type names and the type methods.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "TestSupport.h"
+
+using namespace mirl;
+using testsupport::Bstr;
+using testsupport::Component;
+using ubrofw::Writer;
+
+namespace {
+
+struct Info {
+  HRESULT hr;
+  std::string name;
+  ULONG spec, size, elements, ptrSize;
+  unsigned char memType;
+};
+
+// Outputs start at a marker so that a value the method leaves alone shows.
+constexpr ULONG kMark = 0xABCD;
+
+Info TypeInfo(Component& c, ULONG id) {
+  Info i{0, "", kMark, kMark, kMark, kMark, 0x77};
+  Bstr name("old");
+  i.hr = c->GetTypeInfo(id, &name, &i.size, &i.spec, &i.elements, &i.memType, &i.ptrSize);
+  i.name = name.str();
+  return i;
+}
+
+struct Expect {
+  ULONG id;
+  const char* name;
+  ULONG spec, size, elements;
+  unsigned memType;
+  ULONG ptrSize;
+};
+
+void CheckTypes(Component& c, const std::vector<Expect>& rows) {
+  for (const Expect& e : rows) {
+    SCOPED_TRACE("type id " + std::to_string(e.id));
+    Info i = TypeInfo(c, e.id);
+    ASSERT_EQ(i.hr, S_OK);
+    EXPECT_EQ(i.name, e.name);
+    EXPECT_EQ(i.spec, e.spec);
+    EXPECT_EQ(i.size, e.size);
+    EXPECT_EQ(i.elements, e.elements);
+    EXPECT_EQ(i.memType, e.memType);
+    EXPECT_EQ(i.ptrSize, e.ptrSize);
+  }
+}
+
+// Memory attributes 0 "near" (pointer size 2), 1 "eeprom" (3), 2 "ifunc"
+// (3, i/o flag set) and a file that uses every kind of type record. Names
+// made by t_scoped_name come first: 0 "Klass", 1 "m", 2 "Shade", 3 "Point_t".
+Writer EveryKind() {
+  Writer w;
+  w.Start()
+      .MemInfo(0, 2, 0, "near")
+      .MemInfo(1, 3, 0, "eeprom")
+      .MemInfo(2, 3, 0x08, "ifunc")
+      .ScopedName1("Klass", kNone)
+      .ScopedName1("m", kNone)
+      .ScopedName1("Shade", kNone)
+      .ScopedName1("Point_t", kNone)
+      .TypeAttributed(100, 0, 6, 0x01)  // int const, in "near"
+      .TypePointer(101, 100)
+      .TypeArray16(102, 6, 6, 3)
+      .TypeArray41(103, 102, 24, 4)
+      .TypeStruct17(104, "point", 4, {{0, "x", 6}, {2, "y", 6}})
+      .TypeUnion18(105, "u", 2, {{"a", 6}, {"b", 2}})
+      .TypeComposite52(106, 0, 3, 8, 1, {{4, 1, 104, 7}})
+      .TypeBitfield(107, 2, 3, 5)
+      .TypeBitfield(108, 1, 7, 5)
+      .TypeFunction20(109, 6, 0, {2, 6})
+      .TypeFunction35(110, 12, 0x04, 0x12345678, {})
+      .TypeQualified21(111, 0x07, 6)
+      .TypeQualified36(112, 0x124, 1)  // volatile, memory code 0x12 (near)
+      .TypePointer(113, 6, 24)
+      .TypeAttributed(114, 1, 8, 0x0F, {}, 43)  // hidden: no qualifiers shown
+      .TypeEnum44(115, 1, "color", {{"red", 0}, {"green", 1}})
+      .TypeEnum51(116, 6, 2, 0, {})
+      .TypeTypedef(117, 104, 3)
+      .TypePtrToMember(118, 100, 106)
+      .TypePointer(119, 6, 53)
+      .TypeHead(120, 2)
+      .TypeAttributed(122, 0, 12, 0)  // void in "near"
+      .TypePointer(121, 122)
+      .TypePointer(123, 114)
+      .TypePointer(124, 6)                  // pointee without a memory attribute
+      .TypeQualified36(125, 0x220, 6)       // memory code 0x22: far func
+      .TypeQualified36(126, 0x150, 6)       // memory code 0x15: flash
+      .TypeAttributed(127, 255, 126, 0x0E)  // no attribute: the inner memory stands
+      .TypeAttributed(128, 2, 6, 0x02)
+      .TypePointer(129, 6, 32)
+      .TypePointer(130, 6, 29)
+      .TypeArray41(131, 6, 0, 0x80000000u)
+      .TypeQualified21(132, 0x50, 6)  // i/o object
+      .TypeQualified36(133, 0x8000, 109)
+      .TypeAttributed(134, 99, 6, 0)  // attribute number beyond the table
+      .TypeHead(135, 1);              // claims to be predefined
+  return w;
+}
+
+}  // namespace
+
+TEST(TypeTable, FreshTableHoldsThePredefinedTypes) {
+  Component c;
+  ASSERT_EQ(c.Parse(Writer().Start().Finish()), S_OK);
+  EXPECT_EQ(c->m_TypeTable.TypeCount(), 100u);
+  const char* names[100] = {};
+  names[1] = "unsigned char", names[2] = "char", names[3] = "unsigned short", names[4] = "short",
+  names[5] = "unsigned int", names[6] = "int", names[7] = "unsigned long", names[8] = "long",
+  names[9] = "float", names[10] = "double", names[11] = "long double", names[12] = "void",
+  names[13] = "...", names[14] = "address", names[23] = "tiny *", names[24] = "near *",
+  names[25] = "far *", names[26] = "huge *", names[27] = "flash *", names[28] = "farflash *",
+  names[31] = "near func *", names[32] = "far func *", names[45] = "unsigned long long",
+  names[46] = "long long", names[47] = "bool", names[48] = "wchar", names[54] = "char";
+  const ULONG sizes[55] = {0, 1, 1, 2, 2, 2, 2, 4, 4, 4, 4, 4, 0, 0, 0, 0, 0, 0, 0,
+                           0, 0, 0, 0, 1, 2, 3, 3, 3, 3, 0, 0, 2, 3, 0, 0, 0, 0, 0,
+                           0, 0, 0, 0, 0, 0, 0, 8, 8, 1, 2, 0, 0, 0, 0, 0, 1};
+  const ULONG specs[55] = {0, 2, 1, 2, 1, 2, 1, 2, 1, 3, 3, 3, 8, 8, 5, 0, 0, 0, 0,
+                           0, 0, 0, 0, 5, 5, 5, 5, 5, 5, 0, 0, 5, 5, 0, 0, 0, 0, 0,
+                           0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 1, 0, 0, 0, 0, 0, 1};
+  for (ULONG id = 0; id < 100; ++id) {
+    SCOPED_TRACE("type id " + std::to_string(id));
+    Info i = TypeInfo(c, id);
+    ASSERT_EQ(i.hr, S_OK);
+    EXPECT_EQ(c->m_TypeTable.Types[id].Kind, names[id] ? 1u : 0u);
+    EXPECT_EQ(i.name, names[id] ? names[id] : "undefined_type");
+    EXPECT_EQ(i.size, id < 55 ? sizes[id] : 0u);
+    EXPECT_EQ(i.spec, id < 55 ? specs[id] : 0u);
+    EXPECT_EQ(i.elements, 0u);
+    EXPECT_EQ(i.memType, 2);
+    EXPECT_EQ(i.ptrSize, 0u);
+  }
+}
+
+TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
+  Component c;
+  ASSERT_EQ(c.Parse(EveryKind().Finish()), S_OK);
+  CheckTypes(c, {
+                    {100, "int const", 1, 2, 0, 2, 2},
+                    {101, "int const *", 5, 2, 1, 2, 0},
+                    {102, "int[3]", 6, 6, 3, 2, 0},
+                    {103, "int[4][3]", 6, 24, 4, 2, 0},
+                    {104, "struct point", 4, 4, 2, 2, 0},
+                    {105, "union u", 4, 2, 2, 2, 0},
+                    {106, "class Klass", 4, 8, 1, 2, 0},
+                    {107, "bitfield 3:5", 12, 2, 0, 2, 3},
+                    {108, "bitfield 7", 12, 1, 0, 2, 7},
+                    {109, "(int) (char, int)", 7, 0, 0, 1, 0},
+                    {110, "[interrupt] (void) ()", 7, 0, 0, 1, 0},
+                    {111, "int register const volatile", 1, 2, 0, 2, 0},
+                    {112, "unsigned char volatile", 2, 1, 0, 2, 2},
+                    {113, "int *", 5, 2, 1, 2, 0},
+                    {114, "long", 1, 4, 0, 4, 3},
+                    {115, "enum color", 2, 1, 0, 2, 0},
+                    {116, "enum Shade", 1, 2, 0, 2, 0},
+                    {117, "Point_t", 4, 4, 2, 2, 0},
+                    {118, "class Klass::int const *", 2, 2, 0, 2, 0},
+                    {119, "int &", 1, 2, 0, 2, 0},
+                    {121, "void *", 5, 2, 0, 2, 0},
+                    {123, "long *", 5, 3, 0, 2, 0},
+                    {124, "int *", 5, 0, 1, 2, 0},
+                    {125, "int", 1, 2, 0, 1, 3},
+                    {126, "int", 1, 2, 0, 1, 3},
+                    {127, "int volatile restrict writeonly", 1, 2, 0, 1, 3},
+                    {128, "int volatile", 1, 2, 0, 1, 3},
+                    {129, "int *", 5, 3, 1, 2, 0},
+                    {130, "int *", 5, 0, 1, 2, 0},
+                    {131, "int[-2147483648]", 6, 0, 0x80000000u, 2, 0},
+                    {134, "int", 1, 2, 0, 2, 0},
+                    {135, "undefined_type", 0, 0, 0, 2, 0},
+                });
+  // A kind without meaning has an empty name and leaves the numbers alone.
+  Info none = TypeInfo(c, 120);
+  EXPECT_EQ(none.hr, S_OK);
+  EXPECT_EQ(none.name, "");
+  EXPECT_EQ(none.spec, kMark);
+  EXPECT_EQ(none.size, kMark);
+  EXPECT_EQ(none.memType, 0x77);
+  // Memory types follow the attribute names.
+  const TypeTable& t = c->m_TypeTable;
+  ASSERT_EQ(t.MemoryAttributes.size(), 3u);
+  EXPECT_EQ(t.MemoryAttributes[1].MemType, 4);
+  EXPECT_EQ(t.MemoryAttributes[2].MemType, 1);
+  EXPECT_TRUE(t.IsFunctionType(133));
+  EXPECT_FALSE(t.IsFunctionType(101));
+  EXPECT_TRUE(t.IsIoType(132));
+  EXPECT_TRUE(t.IsIoType(133));
+  EXPECT_TRUE(t.IsIoType(128));
+  EXPECT_FALSE(t.IsIoType(100));
+}
+
+TEST(TypeTable, SizeRecordsChangeBasicTypesAndPointerKinds) {
+  Writer w = EveryKind();
+  w.SizeType(6, 4).SizeType(24, 3).SizeType(29, 2).SizeType(10, 8).SizeType(200, 5).DefPtrTypes();
+  Component c;
+  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  CheckTypes(c, {
+                    {6, "int", 1, 4, 0, 2, 0},
+                    {10, "double", 3, 8, 0, 2, 0},
+                    {24, "near *", 5, 3, 0, 2, 0},
+                    {29, "undefined_type", 0, 0, 0, 2, 0},  // stays undefined
+                    {113, "int *", 5, 3, 1, 2, 0},
+                    {130, "int *", 5, 2, 1, 2, 0},
+                    {102, "int[3]", 6, 6, 3, 2, 0},  // arrays keep their own size
+                    {112, "unsigned char volatile", 2, 1, 0, 2, 3},
+                });
+  EXPECT_EQ(c->m_TypeTable.TypeCount(), 136u);  // a size beyond the table adds nothing
+}
+
+TEST(TypeTable, RecordsGrowAndReplaceEntries) {
+  Writer w;
+  w.Start()
+      .TypeStruct17(300, "first", 2, {{0, "a", 6}})
+      .TypeStruct17(301, "empty", 0, {})
+      .TypeStruct17(302, "second", 4, {{0, "b", 6}, {2, "c", 2}})
+      .TypeComposite52(303, kNone, 1, 0, 0x80000000u, {})
+      .TypeStruct17(300, "again", 1, {{0, "d", 2}})  // replaces the first
+      .TypeHead(6, 44)
+      .Word(2)
+      .ByteString("e")
+      .Long(0xFFFFFFFFu)  // a negative enumerator count: nothing follows
+      .TypeFunction35(304, 6, 0, 9, {1, 2, 3})
+      .TypeAttributed(305, 1, 6, 0, {0x4A, 0x4A, 0x4A}, 43)  // skipped bytes look like tags
+      .TypeHead(306, 200)                                    // unknown kind, no body
+      .MemInfo(3, 4, 0x10, "flash");
+  Component c;
+  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  const TypeTable& t = c->m_TypeTable;
+  ASSERT_EQ(t.TypeCount(), 307u);
+  for (uint32_t id = 100; id < 300; ++id) EXPECT_EQ(t.Types[id].Kind, 0u);
+  EXPECT_EQ(t.Types[300].Word5, 3u);  // its members come after the old ones
+  EXPECT_EQ(t.Types[301].Word4, 0u);
+  EXPECT_EQ(t.Types[301].Word5, 1u);
+  EXPECT_EQ(t.Types[302].Word5, 1u);
+  EXPECT_EQ(t.Types[303].Word4, 0x80000000u);
+  EXPECT_EQ(t.Types[303].Word5, 3u);
+  EXPECT_EQ(t.Members.size(), 4u);
+  EXPECT_EQ(t.Types[6].Kind, 44u);
+  EXPECT_EQ(t.Types[6].Word3, 0xFFFFFFFFu);
+  EXPECT_TRUE(t.Enumerators.empty());
+  EXPECT_EQ(t.Types[304].Word3, 9u);
+  EXPECT_EQ(t.Types[304].Word4, 3u);
+  EXPECT_EQ(std::vector<uint32_t>(t.Parameters.begin(), t.Parameters.end()),
+            (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(t.Types[305].Word2, 6u);
+  EXPECT_EQ(t.Types[306].Kind, 200u);
+  // Names go to the name table in file order, the type's own name first.
+  const char* order[] = {"first", "a", "empty", "second", "b", "c", "again", "d", "e"};
+  ASSERT_EQ(c->m_NameTable.Count(), 9u);
+  for (uint32_t i = 0; i < 9; ++i) EXPECT_EQ(c->m_NameTable.GetName(i), order[i]);
+  EXPECT_EQ(c->m_NameTable.Entry(0)->Number, kNone);
+  EXPECT_EQ(t.Types[300].Word1, 6u);
+  EXPECT_EQ(t.Members[t.Types[302].Word5 + 1].NameIndex, 5u);
+  // Attributes before the one described are padding.
+  ASSERT_EQ(t.MemoryAttributes.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(t.MemoryAttributes[i].PointerSize, 0);
+    EXPECT_EQ(t.MemoryAttributes[i].MemType, 0);
+  }
+  EXPECT_EQ(t.MemoryAttributes[3].PointerSize, 4);
+  EXPECT_EQ(t.MemoryAttributes[3].AttributeFlags, 0x10u);
+  EXPECT_EQ(t.MemoryAttributes[3].MemType, 1);
+  EXPECT_EQ(t.MemoryAttributes[3].Name, "flash");
+}
+
+TEST(TypeTable, MemoryTypeComesFromTheFirstMatchingWord) {
+  const std::pair<const char*, int> cases[] = {
+      {"farflash", 1}, {"nearfunc", 1}, {"io", 8},    {"ioeeprom", 8}, {"eeprom", 4},
+      {"regvar", 16},  {"near", 2},     {"FLASH", 2}, {"EEPROM", 2},   {"", 2}};
+  for (const auto& c : cases) EXPECT_EQ(TypeTable::MemTypeFromName(c.first), c.second) << c.first;
+}
+
+TEST(TypeTable, PointerKindFromFlags) {
+  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x110), 23u);
+  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x180), 30u);
+  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x210), 31u);
+  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x240), 34u);
+  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x250 | 0x8007), 37u);
+  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x280), 40u);
+  for (uint32_t bad : {0x000u, 0x100u, 0x190u, 0x200u, 0x290u, 0xFF0u})
+    EXPECT_EQ(TypeTable::PointerKindFromFlags(bad), 23u) << bad;
+}
+
+TEST(TypeRecords, CutShortRecordKeepsWhatWasAppended) {
+  Writer w = EveryKind();
+  w.TypeHead(400, 17).ByteString("cut").Long(4).Word(3).Long(0).ByteString("x").Word(6);
+  Component c;
+  EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
+  const TypeTable& t = c->m_TypeTable;
+  EXPECT_EQ(t.TypeCount(), 136u);  // the cut record is not stored
+  EXPECT_EQ(t.Members.back().TypeId, 6u);
+  EXPECT_EQ(c->m_NameTable.GetName(t.Members.back().NameIndex), "x");
+}
+
+TEST(TypeMethods, StatusCodesAndOutParameters) {
+  Component fresh;
+  Component inited;
+  ASSERT_EQ(inited->Init(0), S_OK);
+  Component c;
+  ASSERT_EQ(c.Parse(EveryKind().Finish()), S_OK);
+  Bstr s("keep");
+  ULONG a = kMark, b = kMark, d = kMark, e = kMark;
+  unsigned char m = 0x77;
+  double v = 0;
+  for (Component* p : {&fresh, &inited, &c}) {
+    CMirlParserUbrof* o = p->get();
+    HRESULT notImpl = o->IsParsed() ? E_NOTIMPL : PARSER_E_NOT_PARSED;
+    EXPECT_EQ(o->GetTypeInfo(6, nullptr, &a, &b, &d, &m, &e), E_POINTER);
+    EXPECT_EQ(o->GetTypeInfo(6, &s, nullptr, &b, &d, &m, &e), E_POINTER);
+    EXPECT_EQ(o->GetTypeInfo(6, &s, &a, nullptr, &d, &m, &e), E_POINTER);
+    EXPECT_EQ(o->GetTypeInfo(6, &s, &a, &b, nullptr, &m, &e), E_POINTER);
+    EXPECT_EQ(o->GetRefferedType(101, nullptr, &a), E_POINTER);
+    EXPECT_EQ(o->GetRefferedType(101, &a, nullptr), E_POINTER);
+    EXPECT_EQ(o->GetStructuralMember(104, nullptr, 0, &a, &b), E_POINTER);
+    EXPECT_EQ(o->GetStructuralMember(104, &s, 0, nullptr, &b), E_POINTER);
+    EXPECT_EQ(o->GetStructuralMember(104, &s, 0, &a, nullptr), E_POINTER);
+    EXPECT_EQ(o->EvaluateByLocation(6, 0, 2, &s, &s, nullptr), E_POINTER);
+    EXPECT_EQ(o->EvaluateByValue(6, 0, 0, nullptr, &s, &s), E_POINTER);
+    EXPECT_EQ(o->GetValue(6, 0, 2, &a, nullptr), E_POINTER);
+    EXPECT_EQ(o->GetValue(6, 0, 2, nullptr, &v), E_POINTER);
+    if (!o->IsParsed()) {
+      EXPECT_EQ(o->GetTypeInfo(6, &s, &a, &b, &d, &m, &e), PARSER_E_NOT_PARSED);
+      EXPECT_EQ(o->GetRefferedType(101, &a, &b), PARSER_E_NOT_PARSED);
+      EXPECT_EQ(o->GetStructuralMember(104, &s, 0, &a, &b), PARSER_E_NOT_PARSED);
+    }
+    // The value methods do not look at the type id.
+    EXPECT_EQ(o->EvaluateByLocation(0xFFFFFFFF, 0, 2, &s, &s, &s), notImpl);
+    EXPECT_EQ(o->EvaluateByValue(0xFFFFFFFF, 0, 0, &s, &s, &s), notImpl);
+    EXPECT_EQ(o->GetValue(0xFFFFFFFF, 0, 2, &a, &v), notImpl);
+    EXPECT_EQ(o->SetValue(0xFFFFFFFF, 0, 2, 0, 0), notImpl);
+  }
+  // Ids at the end of the table; nothing written on any failure.
+  ULONG count = c->m_TypeTable.TypeCount();
+  EXPECT_EQ(c->GetTypeInfo(count, &s, &a, &b, &d, &m, &e), PARSER_E_BAD_ID);
+  EXPECT_EQ(c->GetRefferedType(count, &a, &b), PARSER_E_BAD_ID);
+  EXPECT_EQ(c->GetStructuralMember(count, &s, 0, &a, &b), PARSER_E_BAD_ID);
+  EXPECT_EQ(s.str(), "keep");
+  EXPECT_EQ(a, kMark);
+  EXPECT_EQ(b, kMark);
+  EXPECT_EQ(d, kMark);
+  EXPECT_EQ(e, kMark);
+  EXPECT_EQ(m, 0x77);
+  // The memory type and pointer size may be left out.
+  EXPECT_EQ(c->GetTypeInfo(114, &s, &a, &b, &d, nullptr, nullptr), S_OK);
+  EXPECT_EQ(s.str(), "long");
+  EXPECT_EQ(a, 4u);
+}
+
+TEST(TypeMethods, ReferredTypes) {
+  Writer w = EveryKind();
+  w.TypeTypedef(140, 5000, 0).TypeTypedef(141, 113, 0).TypePointer(142, 2, 37);
+  w.TypeQualified36(143, 0x02, 101).TypeAttributed(144, 0, 129, 0, {}, 43).TypePointer(145, 6, 27);
+  Component c;
+  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  struct Row {
+    ULONG id;
+    HRESULT hr;
+    ULONG out, mem;
+  };
+  const Row rows[] = {
+      {101, S_OK, 100, 2}, {102, S_OK, 6, 2},
+      {103, S_OK, 102, 2}, {113, S_OK, 6, 2},
+      {130, S_OK, 6, 2},   {129, S_OK, 6, 1},
+      {142, S_OK, 2, 1},   {107, S_OK, 5, 2},
+      {141, S_OK, 6, 2},   {112, E_FAIL, 0, 0},
+      {127, E_FAIL, 0, 0}, {100, E_FAIL, 0, 0},
+      {111, E_FAIL, 0, 0}, {119, E_FAIL, 0, 0},
+      {118, E_FAIL, 0, 0}, {104, E_FAIL, 0, 0},
+      {109, E_FAIL, 0, 0}, {6, E_FAIL, 0, 0},
+      {0, E_FAIL, 0, 0},   {140, PARSER_E_BAD_ID, 0, 0},
+      {143, S_OK, 100, 2}, {144, S_OK, 6, 1},
+      {145, S_OK, 6, 2},   {24, E_FAIL, 0, 0},  // the predefined "near *" is a name, not a pointer
+  };
+  for (const Row& r : rows) {
+    ULONG out = kMark, mem = kMark;
+    EXPECT_EQ(c->GetRefferedType(r.id, &out, &mem), r.hr) << r.id;
+    EXPECT_EQ(out, r.hr == S_OK ? r.out : kMark) << r.id;
+    EXPECT_EQ(mem, r.hr == S_OK ? r.mem : kMark) << r.id;
+  }
+}
+
+TEST(TypeMethods, StructuralMembers) {
+  Writer w = EveryKind();
+  w.TypeQualified36(140, 0x02, 104)
+      .TypeComposite52(141, 0, 1, 0, 0x80000000u, {})
+      .TypeStruct17(142, "after", 2, {{0, "", 2}, {1, "Z", 2}})
+      .TypeTypedef(143, 5000, 0);
+  Component c;
+  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  ULONG type = kMark, offset = kMark;
+  Bstr name;
+  // By index: the name is replaced.
+  EXPECT_EQ(c->GetStructuralMember(104, &name, 1, &type, &offset), S_OK);
+  EXPECT_EQ(name.str(), "y");
+  EXPECT_EQ(type, 6u);
+  EXPECT_EQ(offset, 2u);
+  EXPECT_EQ(c->GetStructuralMember(105, &name, 1, &type, &offset), S_OK);
+  EXPECT_EQ(name.str(), "b");
+  EXPECT_EQ(offset, 0u);
+  EXPECT_EQ(c->GetStructuralMember(106, &name, 0, &type, &offset), S_OK);
+  EXPECT_EQ(name.str(), "m");
+  EXPECT_EQ(type, 104u);
+  EXPECT_EQ(offset, 4u);
+  // By name: the name stays; qualifiers, attributes and typedefs forward.
+  for (ULONG id : {104u, 140u, 117u}) {
+    name.reset("y");
+    type = offset = kMark;
+    EXPECT_EQ(c->GetStructuralMember(id, &name, 0xFFFFFFFF, &type, &offset), S_OK) << id;
+    EXPECT_EQ(name.str(), "y");
+    EXPECT_EQ(offset, 2u);
+  }
+  name.reset("a");
+  EXPECT_EQ(c->GetStructuralMember(105, &name, 0xFFFFFFFF, &type, &offset), S_OK);
+  EXPECT_EQ(offset, 0u);
+  Bstr none;  // a null name finds a member with an empty name
+  EXPECT_EQ(c->GetStructuralMember(142, &none, 0xFFFFFFFF, &type, &offset), S_OK);
+  EXPECT_EQ(type, 2u);
+  EXPECT_EQ(offset, 0u);
+  // No answer: nothing written.
+  type = offset = kMark;
+  name.reset("Y");  // differs in case only
+  EXPECT_EQ(c->GetStructuralMember(104, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
+  name.reset("z");
+  EXPECT_EQ(c->GetStructuralMember(142, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
+  EXPECT_EQ(c->GetStructuralMember(104, &name, 2, &type, &offset), E_FAIL);
+  // A negative member count owns no members, not even those that follow it.
+  EXPECT_EQ(c->GetStructuralMember(141, &name, 0, &type, &offset), E_FAIL);
+  EXPECT_EQ(c->GetStructuralMember(141, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
+  for (ULONG id : {101u, 111u, 109u, 6u, 0u})
+    EXPECT_EQ(c->GetStructuralMember(id, &name, 0, &type, &offset), E_FAIL) << id;
+  EXPECT_EQ(c->GetStructuralMember(143, &name, 0, &type, &offset), PARSER_E_BAD_ID);
+  EXPECT_EQ(name.str(), "z");
+  EXPECT_EQ(type, kMark);
+  EXPECT_EQ(offset, kMark);
+  EXPECT_EQ(TypeInfo(c, 141).elements, 0x80000000u);
+}
+
+TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
+  Writer w;
+  w.Start()
+      .MemInfo(0, 2, 0x08, "io")
+      .TypePointer(100, 100)
+      .TypeQualified36(101, 0x02, 102)
+      .TypeAttributed(102, 0, 101, 0x01)
+      .TypeArray16(103, 104, 2, 2)
+      .TypeArray41(104, 103, 2, 3)
+      .TypeTypedef(105, 105, kNone)
+      .TypePtrToMember(106, 106, 106)
+      .TypeQualified21(107, 0x02, 107)
+      .TypeAttributed(108, 0, 108, 0, {}, 43)
+      .TypePointer(109, 109, 53)
+      .TypeEnum44(110, 110, "loop", {});
+  std::vector<uint16_t> params(255, 111);
+  w.TypeFunction20(111, 111, 0, params).TypeFunction35(112, 111, 0, 0, params);
+  w.TypeStruct17(113, std::string(255, 's'), 1, {});
+  w.TypeFunction20(114, 113, 0, std::vector<uint16_t>(255, 113));
+  Component c;
+  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  auto start = std::chrono::steady_clock::now();
+  for (ULONG id = 100; id <= 114; ++id) {
+    Info i = TypeInfo(c, id);
+    EXPECT_EQ(i.hr, S_OK) << id;
+    EXPECT_LE(i.name.size(), kMaxNameLength) << id;
+    ULONG out, mem;
+    Bstr name("x");
+    HRESULT hr = c->GetRefferedType(id, &out, &mem);
+    EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << id;
+    EXPECT_EQ(c->GetStructuralMember(id, &name, 0xFFFFFFFF, &out, &mem), E_FAIL) << id;
+    c->m_TypeTable.IsFunctionType(id);
+    c->m_TypeTable.IsIoType(id);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(TypeInfo(c, 114).name.size(), kMaxNameLength);  // long names are cut
+  EXPECT_EQ(TypeInfo(c, 114).name.substr(0, 9), "(struct s");
+  EXPECT_EQ(TypeInfo(c, 100).name.substr(0, 4), " * *");
+  EXPECT_EQ(TypeInfo(c, 103).name.substr(0, 9), "[2][3][2]");
+  EXPECT_TRUE(c->m_TypeTable.IsFunctionType(111));
+  EXPECT_FALSE(c->m_TypeTable.IsFunctionType(101));
+}
+
+TEST(TypeTable, ListsOutsideTheSharedArraysAreNotRead) {
+  NameTable names;
+  TypeTable t(&names);
+  TypeRecord f;
+  f.Kind = kKindFunction;
+  f.Word1 = 6;
+  f.Word4 = 3;
+  f.Word5 = 0xFFFFFFFE;  // first parameter near the end of the index range
+  t.SetType(200, f);
+  EXPECT_EQ(t.FormatTypeName(200), "(int) ()");
+  TypeRecord s;
+  s.Kind = kKindStruct;
+  s.Word2 = 1;
+  s.Word4 = 5;
+  s.Word5 = 0xFFFFFFFF;
+  t.SetType(201, s);
+  uint32_t first = 1, count = 1;
+  ASSERT_TRUE(t.MemberRange(t.Types[201], &first, &count));
+  EXPECT_EQ(count, 0u);
+  TypeRecord predefined;
+  predefined.Kind = kKindPredefined;  // only the table itself makes these
+  t.SetType(6, predefined);
+  EXPECT_EQ(t.Types[6].Kind, 0u);
+  EXPECT_EQ(t.FormatTypeName(6), "undefined_type");
+  // Ids beyond the table read as undefined types.
+  TypeRecord p;
+  p.Kind = kKindPointer;
+  p.Word1 = 60000;
+  t.SetType(202, p);
+  EXPECT_EQ(t.FormatTypeName(202), "undefined_type *");
+  EXPECT_EQ(t.FormatTypeName(t.TypeCount()), "undefined_type");
+  uint32_t spec = 9, size = 9, elements = 9;
+  t.GetTypeAttributes(202, &spec, &size, &elements, nullptr, nullptr);
+  EXPECT_EQ(spec, 5u);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(elements, 1u);
+  t.GetTypeAttributes(t.TypeCount(), &spec, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(spec, 0u);
+  EXPECT_STREQ(TypeTable::PredefinedTypeName(1000), "");
+}
