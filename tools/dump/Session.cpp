@@ -262,14 +262,14 @@ std::string Session::DescribeParseFailure() {
   }
   if (message == "Out of memory")
     return "damaged: " + record + " asks for more memory than is available";
-  if (d.tagName == nullptr && d.tag >= 0)
+  if (message.compare(0, 11, "Unknown tag") == 0)
     return Fmt(
         "damaged or unsupported: unknown record tag 0x%02X at byte offset %lld, and the file "
         "gives no skip information for it",
         unsigned(d.tag), (long long)d.recordOffset);
   if (d.tag == 0x50 || d.tag == 0x48)
     return record + " is an older scope record that this parser does not read";
-  return record + " could not be processed (" + message + ")";
+  return record + " could not be processed";
 }
 
 // ---------------------------------------------------------------------------

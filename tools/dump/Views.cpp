@@ -15,10 +15,14 @@ namespace {
 
 const uint32_t kNone = 0xFFFFFFFFu;
 
-// A text table: columns as wide as their widest cell, the last one unpadded.
+// A text table: columns as wide as their widest cell, the last one unpadded;
+// number columns are aligned to the right, as readelf prints them.
 class Table {
  public:
-  explicit Table(std::vector<std::string> header) { m_rows.push_back(std::move(header)); }
+  explicit Table(std::vector<std::string> header, std::set<size_t> numeric = {})
+      : m_numeric(std::move(numeric)) {
+    m_rows.push_back(std::move(header));
+  }
   void Add(std::vector<std::string> row) { m_rows.push_back(std::move(row)); }
   std::string Render(const std::string& indent = "  ") const {
     std::vector<size_t> width;
@@ -31,8 +35,13 @@ class Table {
     for (const auto& row : m_rows) {
       std::string line = indent;
       for (size_t i = 0; i < row.size(); ++i) {
-        line += row[i];
-        if (i + 1 < row.size()) line += std::string(width[i] - row[i].size() + 2, ' ');
+        std::string pad(width[i] - row[i].size(), ' ');
+        bool last = i + 1 == row.size();
+        if (m_numeric.count(i))
+          line += pad + row[i];
+        else
+          line += row[i] + (last ? std::string() : pad);
+        if (!last) line += "  ";
       }
       while (!line.empty() && line.back() == ' ') line.pop_back();
       out += line + "\n";
@@ -42,6 +51,7 @@ class Table {
 
  private:
   std::vector<std::vector<std::string>> m_rows;
+  std::set<size_t> m_numeric;
 };
 
 Json OrNull(const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); }
@@ -165,7 +175,7 @@ std::string TypeText(const Json& type) {
 // The symbol table and its location ranges, for the symbols view and the
 // symbol lookup.
 std::string SymbolTableText(const Json& symbols) {
-  Table t({"Id", "Location", "Class", "Type", "Scope", "Name"});
+  Table t({"Id", "Location", "Class", "Type", "Scope", "Name"}, {0, 2});
   std::string ranges;
   for (const Json& sym : symbols) {
     t.Add({std::to_string(U32(sym["id"])), LocationText(sym["location"]),
@@ -314,7 +324,7 @@ Json ModulesJson(Session& s) {
 }
 
 std::string ModulesText(const Json& j) {
-  Table t({"Idx", "Scope", "Code", "Created", "Tool", "Debug", "Name"});
+  Table t({"Idx", "Scope", "Code", "Created", "Tool", "Debug", "Name"}, {0, 1, 5});
   for (const Json& m : j) {
     std::string name = Str(m["name"]);
     if (m["hidden"].get<bool>()) name += " (hidden)";
@@ -479,7 +489,7 @@ Json MemoryAttributesJson(Session& s) {
 }
 
 std::string TypesText(const Json& types, const Json& attributes) {
-  Table t({"Id", "Kind", "Class", "Size", "Elems", "Memory", "PtrSize", "Name"});
+  Table t({"Id", "Kind", "Class", "Size", "Elems", "Memory", "PtrSize", "Name"}, {0, 1, 3, 4, 6});
   std::string members;
   for (const Json& ty : types) {
     if (ty.contains("status")) {
@@ -499,7 +509,7 @@ std::string TypesText(const Json& types, const Json& attributes) {
   }
   std::string out = "Types (" + std::to_string(types.size()) + " defined):\n" + t.Render();
   if (!members.empty()) out += "\nMembers:\n" + members;
-  Table a({"Idx", "PtrSize", "Flags", "Memory", "Name"});
+  Table a({"Idx", "PtrSize", "Flags", "Memory", "Name"}, {0, 1});
   for (const Json& m : attributes)
     a.Add({std::to_string(U32(m["index"])), std::to_string(U32(m["pointer_size"])),
            Fmt("0x%08X", U32(m["flags"])), Str(m["memory"]), Str(m["name"])});
@@ -537,7 +547,7 @@ Json SourcesJson(Session& s) {
 }
 
 std::string SourcesText(const Json& j) {
-  Table t({"Id", "Time stamp", "Embedded", "Path"});
+  Table t({"Id", "Time stamp", "Embedded", "Path"}, {0});
   for (const Json& f : j) {
     if (f.contains("status")) {
       t.Add({std::to_string(U32(f["id"])), "?", "?",
@@ -585,7 +595,7 @@ std::string PositionText(const std::string& file, uint32_t line, uint32_t col, u
 }  // namespace
 
 std::string LinesText(const Json& j) {
-  Table t({"Address", "Length", "Type", "Position"});
+  Table t({"Address", "Length", "Type", "Position"}, {1});
   for (const Json& st : j)
     t.Add({Hex(U32(st["address"])), std::to_string(U32(st["length"])),
            Fmt("0x%02X", U32(st["type"])),
