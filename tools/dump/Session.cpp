@@ -185,6 +185,7 @@ bool Session::Open(const std::string& path, std::string* pError) {
     *pError = std::strerror(errno);
     return false;
   }
+  m_fileSize = uint64_t(st.st_size);
   if (S_ISDIR(st.st_mode)) {
     *pError = "is a directory, not an object file";
     return false;
@@ -251,6 +252,13 @@ std::string Session::DescribeParseFailure() {
   std::string message = d.message;
   if (message.compare(0, 7, "Error: ") == 0) message = message.substr(7);
   if (message == "Unexpected end of file") {
+    // A record that skips its fields can step past the end; the failure
+    // then shows only when the next tag is read.
+    if (d.byteOffset > int64_t(m_fileSize))
+      return Fmt(
+          "truncated or damaged: the last record runs past the end of the file (%llu bytes) to "
+          "byte offset %lld",
+          (unsigned long long)m_fileSize, (long long)d.byteOffset);
     if (d.tag < 0)
       return Fmt(
           "truncated: the file ends at byte offset %lld, between records, without its end "

@@ -104,6 +104,7 @@ class Session {
   IMirlParser* m_pParser = nullptr;
   IMirlParserMem* m_pMem = nullptr;
   std::string m_path;
+  uint64_t m_fileSize = 0;
   MirlDiagCounts m_counts = {};
   MirlDiagFile m_file = {};
   bool m_haveSymbols = false, m_haveStatements = false;
