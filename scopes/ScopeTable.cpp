@@ -127,21 +127,40 @@ uint32_t ScopeTable::FindModuleByFile(uint32_t fileId) const {
   return kNone;
 }
 
-uint32_t ScopeTable::FindScopeByLine(uint32_t scope, uint32_t line) const {
+// Whether one of the scope's own statement runs spans the line.
+bool ScopeTable::RunsCoverLine(uint32_t scope, int32_t line) const {
   const ScopeRecord* s = Scope(scope);
-  if (!s) return kNone;
-  for (uint32_t c : s->Children) {
-    const ScopeRecord* child = Scope(c);
-    if (!child) continue;
-    for (uint32_t r : child->StatementRuns) {
-      if (r >= m_pRuns->size()) continue;
-      const StatementRun& run = (*m_pRuns)[r];
-      if (run.Count == 0 || run.FirstStatement >= m_pStatements->size()) continue;
-      int32_t first = (*m_pStatements)[run.FirstStatement].Line;
-      if (first <= int32_t(line) && int32_t(line) <= run.MaxEndLine) return c;
+  if (!s) return false;
+  for (uint32_t r : s->StatementRuns) {
+    if (r >= m_pRuns->size()) continue;
+    const StatementRun& run = (*m_pRuns)[r];
+    if (run.Count == 0 || run.FirstStatement >= m_pStatements->size()) continue;
+    int32_t first = (*m_pStatements)[run.FirstStatement].Line;
+    if (first <= line && line <= run.MaxEndLine) return true;
+  }
+  return false;
+}
+
+// Depth first below the scope, each child before its own children and those
+// before its next sibling. A file can nest scopes as deep as it likes, so the
+// walk keeps its own stack instead of recursing.
+uint32_t ScopeTable::FindScopeByLine(uint32_t scope, uint32_t line) const {
+  if (!Scope(scope)) return kNone;
+  int32_t wanted = int32_t(line);
+  // Each entry: a scope and the position of the next child of it to visit.
+  std::vector<std::pair<uint32_t, size_t>> stack;
+  stack.emplace_back(scope, 0);
+  while (!stack.empty()) {
+    auto& top = stack.back();
+    const ScopeRecord& s = Scopes[top.first];
+    if (top.second >= s.Children.size()) {
+      stack.pop_back();
+      continue;
     }
-    uint32_t inner = FindScopeByLine(c, line);
-    if (inner != kNone) return inner;
+    uint32_t c = s.Children[top.second++];
+    if (!Scope(c)) continue;
+    if (RunsCoverLine(c, wanted)) return c;
+    stack.emplace_back(c, 0);
   }
   return kNone;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "NameTable.h"
@@ -68,6 +69,7 @@ class ScopeTable {
   uint32_t FindModuleByFile(uint32_t fileId) const;
   uint32_t FindScopeByLine(uint32_t scope, uint32_t line) const;
   uint32_t FindChildScope(uint32_t scope, const std::string& text) const;
+  bool RunsCoverLine(uint32_t scope, int32_t line) const;
   // Lists child scopes (or the visible modules for kNone) into a
   // task-allocated array; returns false when the allocator fails.
   bool CollectChildScopes(uint32_t scope, uint32_t& count, uint32_t*& array, bool append) const;

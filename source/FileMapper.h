@@ -13,10 +13,21 @@ class FileMapper {
   FileMapper() = default;
   virtual ~FileMapper() = default;
 
+  // Relative host paths are resolved against dir (empty: the current
+  // directory). Forgets every pair registered so far.
   void SetBaseDirectory(const std::string& dir);
+  // Pairs a stored path with a host path; the first pair for a stored path
+  // stays.
   void AddMapping(const std::string& oldPath, const std::string& newPath);
+  // Stored -> host: the host path registered for exactly this stored path,
+  // else the stored path.
   std::string MapPath(const std::string& stored) const;
+  // Host -> stored: the stored path of the first pair (in stored-path order)
+  // whose host path names the same file, else the host path.
   std::string UnmapPath(const std::string& host) const;
+
+  const std::string& BaseDirectory() const { return m_strBaseDirectory; }
+  size_t MappingCount() const { return m_Map.size(); }
 
  private:
   std::map<std::string, std::string> m_Map;

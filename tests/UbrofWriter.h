@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -92,8 +93,10 @@ class Writer {
     bytes.insert(bytes.end(), n, 0);
     return *this;
   }
-  Writer& ByteString(const std::string& s) { return Byte(uint32_t(s.size())).Text(s); }
-  Writer& WordString(const std::string& s) { return Word(uint32_t(s.size())).Text(s); }
+  // Lengths that do not fit their field are a mistake in the test, not a
+  // damaged file: those are written with Byte/Word/Raw on purpose.
+  Writer& ByteString(const std::string& s) { return Byte(Fits(s.size(), 0xFF)).Text(s); }
+  Writer& WordString(const std::string& s) { return Word(Fits(s.size(), 0xFFFF)).Text(s); }
   Writer& LongString(const std::string& s) { return Long(uint32_t(s.size())).Text(s); }
   size_t Size() const { return bytes.size(); }
 
@@ -308,7 +311,7 @@ class Writer {
   // ---- memory ---------------------------------------------------------------
   Writer& Org(uint8_t segType, uint32_t address) { return Byte(0x51).Byte(segType).Long(address); }
   Writer& AbsVar(const std::vector<uint8_t>& data) {
-    Byte(0x39).Byte(uint32_t(data.size()));
+    Byte(0x39).Byte(Fits(data.size(), 0xFF));
     return Raw(data);
   }
 
@@ -325,6 +328,10 @@ class Writer {
   }
 
  private:
+  static uint32_t Fits(size_t n, size_t max) {
+    if (n > max) throw std::length_error("UBROF writer: length does not fit its field");
+    return uint32_t(n);
+  }
   void RangeEntry(const Range& r) {
     Word(r.tag).Long(r.start).Byte(r.cls).Word(r.memAttr).Long(r.value);
   }

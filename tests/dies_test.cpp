@@ -1,0 +1,229 @@
+// The debug-information-entry view: a host walks the program with GetDies,
+// GetTag and GetAttr only, and finds entries with LookupDie.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "TestSupport.h"
+
+using testsupport::Bstr;
+using testsupport::Component;
+
+namespace {
+
+// Types used below: 6 is the predefined "int"; 120 a function type.
+ubrofw::Writer Program() {
+  ubrofw::Writer w;
+  w.Start();
+  w.TypeFunction20(120, 6, 0, {});
+  w.BegLib("main");                                          // scope 0
+  w.FileRef(1, "C:\\src\\main.h").FileRef(0, "C:\\src\\main.c");
+  w.SymbolDef(1, 2, 0x200, "counter", 6);                    // symbol 0
+  w.SymbolDef(1, 0, 0x100, "main", 120);                     // symbol 1: a function
+  w.SymbolDef(1, 2, 0x202, "untyped", 0);                    // symbol 2: type 0
+  w.FuncBegin1("main", {{1, 2, 0x300, "local", 6, {}}});     // scope 1, symbol 3
+  w.Org(1, 0x100).SrcStat(3, 1, 3, 10).AbsVar(std::vector<uint8_t>(0x80, 0));
+  w.SrcStat(4, 1, 4, 10).AbsVar(std::vector<uint8_t>(0x80, 0));
+  w.BlockBegin1({{8, 0, 24, "reg", 6, {}}});                 // scope 2, symbol 4
+  w.BlockEnd();
+  w.BlockEnd();
+  w.FuncBegin1("idle");                                      // scope 3, no code
+  w.BlockEnd();
+  w.End();
+  w.BegLib("?hidden");                                       // scope 4
+  w.SymbolDef(1, 2, 0x400, "secret", 6);                     // symbol 5
+  w.BlockBegin1();                                           // scope 5: a block under a module
+  w.BlockEnd();
+  w.End();
+  w.Finish();
+  return w;
+}
+
+std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(c->GetDies(parent, tag, &v), S_OK);
+  std::vector<LONG> out;
+  EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
+  if (v.vt != (VT_ARRAY | VT_I4)) return out;
+  LONG lb = 0, ub = -1;
+  SafeArrayGetLBound(v.parray, 1, &lb);
+  SafeArrayGetUBound(v.parray, 1, &ub);
+  EXPECT_EQ(lb, 0);
+  EXPECT_EQ(v.parray->cbElements, 4u);
+  void* data = nullptr;
+  SafeArrayAccessData(v.parray, &data);
+  for (LONG i = 0; i <= ub; ++i) out.push_back(static_cast<LONG*>(data)[i]);
+  SafeArrayUnaccessData(v.parray);
+  VariantClear(&v);
+  return out;
+}
+
+LONG Tag(CMirlParserUbrof* c, LONG die) {
+  LONG t = -1;
+  EXPECT_EQ(c->GetTag(die, &t), S_OK);
+  return t;
+}
+
+std::string NameAttr(CMirlParserUbrof* c, LONG die) {
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(c->GetAttr(die, 0x03, &v), S_OK);
+  EXPECT_EQ(v.vt, VT_BSTR);
+  std::string s = v.vt == VT_BSTR ? platform::BstrToAnsi(v.bstrVal) : "";
+  VariantClear(&v);
+  return s;
+}
+
+LONG IntAttr(CMirlParserUbrof* c, LONG die, LONG attr) {
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(c->GetAttr(die, attr, &v), S_OK);
+  EXPECT_EQ(v.vt, VT_I4);
+  return v.lVal;
+}
+
+LONG Lookup(CMirlParserUbrof* c, LONG parent, const std::string& name, LONG tag) {
+  Bstr b(name);
+  LONG die = -1;
+  EXPECT_EQ(c->LookupDie(parent, b.get(), tag, &die), S_OK);
+  return die;
+}
+
+class DieView : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(c.Parse(Program()), S_OK); }
+  Component c;
+  const LONG S = 6;  // scopes
+  LONG Scope(uint32_t id) { return LONG(id + 1); }
+  LONG Symbol(uint32_t id) { return S + LONG(id) + 1; }
+};
+
+}  // namespace
+
+TEST_F(DieView, HostWalksFromTheRootToEveryVariable) {
+  ASSERT_EQ(c->m_ScopeTable.Count(), uint32_t(S));
+  // Compile units: the hidden module is left out.
+  std::vector<LONG> units = Dies(c.get(), 0, 0x11);
+  ASSERT_EQ(units, std::vector<LONG>({Scope(0)}));
+  EXPECT_EQ(Tag(c.get(), units[0]), 0x11);
+  EXPECT_EQ(IntAttr(c.get(), units[0], 0x4000), 0);
+
+  std::vector<std::string> seen;
+  std::function<void(LONG, int)> walk = [&](LONG die, int depth) {
+    for (LONG child : Dies(c.get(), die, 0)) {
+      LONG tag = Tag(c.get(), child);
+      seen.push_back(std::string(size_t(depth), ' ') + std::to_string(tag) + ":" +
+                     NameAttr(c.get(), child));
+      if (tag != 0x34 && child <= S) walk(child, depth + 1);
+    }
+  };
+  walk(units[0], 0);
+  // Children first, then the scope's variables; a function-typed symbol is
+  // not listed under a scope, an untyped one is (with tag 0).
+  std::vector<std::string> expected = {
+      "46:main",   " 11:block3", "  52:reg", " 52:local", "46:idle",
+      "52:counter", "0:untyped"};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST_F(DieView, SelectionByParentAndTag) {
+  // Root with 0 or 0x34: every module's symbols, hidden modules and
+  // functions included, but no modules.
+  std::vector<LONG> all = {Symbol(0), Symbol(1), Symbol(2), Symbol(5)};
+  EXPECT_EQ(Dies(c.get(), 0, 0), all);
+  EXPECT_EQ(Dies(c.get(), 0, 0x34), all);
+  EXPECT_TRUE(Dies(c.get(), 0, 0x2E).empty());
+  EXPECT_EQ(Dies(c.get(), Scope(0), 0x2E), std::vector<LONG>({Scope(1), Scope(3)}));
+  EXPECT_TRUE(Dies(c.get(), Scope(0), 0x0B).empty());
+  EXPECT_TRUE(Dies(c.get(), Scope(1), 0x2E).empty());
+  EXPECT_EQ(Dies(c.get(), Scope(1), 0x0B), std::vector<LONG>({Scope(2)}));
+  // A block under a module is listed for 0x2E: children whatever their kind.
+  EXPECT_EQ(Dies(c.get(), Scope(4), 0x2E), std::vector<LONG>({Scope(5)}));
+  EXPECT_EQ(Dies(c.get(), Scope(0), 0x34), std::vector<LONG>({Symbol(0), Symbol(2)}));
+  EXPECT_TRUE(Dies(c.get(), Symbol(0), 0).empty());
+  EXPECT_TRUE(Dies(c.get(), Scope(0), 0x99).empty());
+}
+
+TEST_F(DieView, HandleArithmeticAndInvalidHandles) {
+  const LONG N = 6;  // symbols
+  ASSERT_EQ(c->m_SymbolTable.Count(), uint32_t(N));
+  EXPECT_EQ(Tag(c.get(), S), 0x0B);        // the last scope
+  EXPECT_EQ(Tag(c.get(), S + 1), 0x34);    // the first symbol
+  EXPECT_EQ(Tag(c.get(), S + N), 0x34);    // the last symbol
+  for (LONG bad : {S + N + 1, LONG(-1), LONG(0x7FFFFFFF)}) {
+    EXPECT_EQ(Tag(c.get(), bad), 0);
+    EXPECT_TRUE(Dies(c.get(), bad, 0).empty());
+    VARIANT v;
+    v.vt = VT_I4;
+    v.lVal = 5;
+    EXPECT_EQ(c->GetAttr(bad, 0x03, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+  }
+  EXPECT_EQ(Tag(c.get(), 0), 0);
+  LONG child = 0;
+  EXPECT_EQ(c->GetDie(0, 0, &child), E_FAIL);
+  EXPECT_EQ(c->GetDie(0, 0, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetTag(0, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetDies(0, 0, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetAttr(0, 3, nullptr), E_POINTER);
+  EXPECT_EQ(c->LookupDie(0, nullptr, 0, nullptr), E_POINTER);
+}
+
+TEST_F(DieView, AttributesOfScopesAndSymbols) {
+  EXPECT_EQ(IntAttr(c.get(), Scope(1), 0x11), 0x100);
+  EXPECT_EQ(IntAttr(c.get(), Scope(1), 0x12), 0x1FF);  // last address
+  EXPECT_EQ(IntAttr(c.get(), Scope(3), 0x11), LONG(0xFFFFFFFF));
+  EXPECT_EQ(IntAttr(c.get(), Scope(3), 0x12), LONG(0xFFFFFFFF));
+  EXPECT_EQ(IntAttr(c.get(), Symbol(3), 0x4000), 3);
+  EXPECT_EQ(NameAttr(c.get(), Symbol(3)), "local");
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(c->GetAttr(Symbol(3), 0x11, &v), E_FAIL);
+  EXPECT_EQ(c->GetAttr(Scope(1), 0x3A, &v), E_FAIL);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+  // The module's name is its C source, preferred over the header listed
+  // first, and follows the host's remapping.
+  EXPECT_EQ(NameAttr(c.get(), Scope(0)), "C:\\src\\main.c");
+  Bstr from("C:\\src\\main.c"), to("/home/me/main.c");
+  ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
+  EXPECT_EQ(NameAttr(c.get(), Scope(0)), "/home/me/main.c");
+  // A module without files is named after itself.
+  EXPECT_EQ(NameAttr(c.get(), Scope(4)), "?hidden");
+}
+
+TEST_F(DieView, LookupsByPathFunctionAndVariable) {
+  EXPECT_EQ(Lookup(c.get(), 0, "C:\\src\\main.c", 0x11), Scope(0));
+  EXPECT_EQ(Lookup(c.get(), 0, "c:\\SRC\\Main.C", 0x11), Scope(0));  // letter case
+  EXPECT_EQ(Lookup(c.get(), 0, "C:\\src\\main.h", 0), Scope(0));
+  EXPECT_EQ(Lookup(c.get(), 0, "C:\\src\\other.c", 0x11), 0);
+  Bstr from("C:\\src\\main.c"), to("/work/here/main.c");
+  ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
+  EXPECT_EQ(Lookup(c.get(), 0, "/work/here/main.c", 0x11), Scope(0));  // after remapping
+  // With tag 0 a failed module search falls through to the functions.
+  EXPECT_EQ(Lookup(c.get(), 0, "idle", 0), Scope(3));
+  EXPECT_EQ(Lookup(c.get(), 0, "idle", 0x2E), Scope(3));
+  EXPECT_EQ(Lookup(c.get(), 0, "idle", 0x11), 0);
+  EXPECT_EQ(Lookup(c.get(), 0, "counter", 0), 0);  // tag 0 never looks for symbols
+  EXPECT_EQ(Lookup(c.get(), 0, "counter", 0x34), Symbol(0));
+  EXPECT_EQ(Lookup(c.get(), 0, "secret", 0x34), Symbol(5));
+  // In a scope: children by name, variables of that scope only.
+  EXPECT_EQ(Lookup(c.get(), Scope(0), "main", 0x2E), Scope(1));
+  EXPECT_EQ(Lookup(c.get(), Scope(1), "block3", 0x0B), Scope(2));
+  EXPECT_EQ(Lookup(c.get(), Scope(1), "local", 0x34), Symbol(3));
+  EXPECT_EQ(Lookup(c.get(), Scope(1), "counter", 0x34), 0);
+  EXPECT_EQ(Lookup(c.get(), Scope(0), "counter", 0x34), Symbol(0));
+  EXPECT_EQ(Lookup(c.get(), Symbol(0), "x", 0), 0);
+  LONG die = -1;
+  EXPECT_EQ(c->LookupDie(0, nullptr, 0, &die), S_OK);
+  EXPECT_EQ(die, 0);
+}
+
+TEST(DieViewBeforeParse, EverythingIsEmpty) {
+  Component c;
+  EXPECT_TRUE(Dies(c.get(), 0, 0x11).empty());
+  EXPECT_TRUE(Dies(c.get(), 1, 0).empty());
+  EXPECT_EQ(Tag(c.get(), 1), 0);
+  EXPECT_EQ(Lookup(c.get(), 0, "main", 0), 0);
+}

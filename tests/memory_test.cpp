@@ -1,0 +1,177 @@
+// Memory images: DMemory itself, t_org/t_abs_var placement and the memory
+// methods.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+using namespace mirl;
+using testsupport::Component;
+typedef std::vector<uint8_t> Bytes;
+
+namespace {
+
+Bytes ReadImage(const DMemory& m, uint32_t address, uint32_t count) {
+  Bytes out(count, 0x77);
+  m.Read(address, count, out.data());
+  return out;
+}
+
+Bytes Read(Component& c, unsigned char type, ULONG start, ULONG count) {
+  Bytes out(count, 0x77);
+  EXPECT_EQ(c->ReadMemory(type, start, count, out.data()), S_OK);
+  return out;
+}
+
+std::pair<ULONG, ULONG> Bounds(Component& c, unsigned char type) {
+  ULONG lower = 1, upper = 1, blocks = 1;
+  EXPECT_EQ(c->GetMemoryInfo(type, &lower, &upper, &blocks), S_OK);
+  EXPECT_EQ(blocks, 0u);
+  return {lower, upper};
+}
+const std::pair<ULONG, ULONG> kEmpty(0xFFFFFFFFu, 0u);
+
+}  // namespace
+
+TEST(DMemory, BoundsReadsAndFill) {
+  DMemory m(10, 0xFF);
+  EXPECT_EQ(m.Capacity(), 1024u);
+  m.GetWriteBuffer(100, 3)[2] = 0x42;
+  ASSERT_NE(m.GetWriteBuffer(50, 1), nullptr);
+  ASSERT_NE(m.GetWriteBuffer(0, 0), nullptr);  // nothing to write: bounds stay
+  EXPECT_EQ(m.Lowest(), 50u);
+  EXPECT_EQ(m.Highest(), 102u);
+  m.SetFill(0x00);
+  // Storage made before the new fill keeps 0xFF; bytes past the array read
+  // as the fill of the moment, also at the very top of the address range.
+  EXPECT_EQ(ReadImage(m, 101, 3), (Bytes{0xFF, 0x42, 0xFF}));
+  EXPECT_EQ(ReadImage(m, 1022, 4), (Bytes{0xFF, 0xFF, 0x00, 0x00}));
+  EXPECT_EQ(ReadImage(m, 0xFFFFFFFEu, 4), Bytes(4, 0x00));
+  EXPECT_EQ(m.Capacity(), 1024u);
+}
+
+TEST(DMemory, GrowsBySixteenUpToTheLimit) {
+  DMemory m(4096, 0xFF);
+  m.GetWriteBuffer(4095, 1)[0] = 0x11;
+  m.SetFill(0x00);
+  m.GetWriteBuffer(4096, 1)[0] = 0x22;
+  EXPECT_EQ(m.Capacity(), 65536u);
+  m.SetFill(0xEE);
+  EXPECT_EQ(ReadImage(m, 4094, 4), (Bytes{0xFF, 0x11, 0x22, 0x00}));
+  EXPECT_EQ(ReadImage(m, 65535, 2), (Bytes{0x00, 0xEE}));
+  // Addresses the limit cannot hold are refused without growing.
+  for (uint32_t a : {0xFFFFFFF0u, 0xFFFFFFFFu, uint32_t(kMaxImageSize)})
+    EXPECT_EQ(m.GetWriteBuffer(a, 2), nullptr) << a;
+  EXPECT_EQ(m.Capacity(), 65536u);
+  EXPECT_EQ(m.Highest(), 4096u);
+  // 64 KiB -> 1 MiB -> 16 MiB -> 256 MiB, cut to the limit.
+  ASSERT_NE(m.GetWriteBuffer(uint32_t(kMaxImageSize) - 1, 1), nullptr);
+  EXPECT_EQ(uint64_t(m.Capacity()), kMaxImageSize);
+  EXPECT_EQ(ReadImage(m, 4095, 2), (Bytes{0x11, 0x22}));
+}
+
+TEST(MemoryRecords, SegmentTypesPlaceBytes) {
+  ubrofw::Writer w;
+  w.Start().BegLib("m").Org(1, 0x100).AbsVar({1, 2, 3, 4});
+  w.Org(2, 0x10).AbsVar({0xD1}).Org(7, 0x30).AbsVar({0xD2});   // data, each from its t_org
+  w.Org(4, 0x99).AbsVar({9, 9, 9});                            // skipped entirely
+  w.Org(2, 0x12).Org(5, 0x104).AbsVar({0xC5}).AbsVar({0xC6});  // other types are code
+  w.Org(2, 0x40).Org(3, 0x200).AbsVar({0xC3});  // no compiler version: type 3 is code
+  w.End().Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  EXPECT_EQ(Bounds(c, 1), std::make_pair(0x100u, 0x200u));
+  EXPECT_EQ(Bounds(c, 0x40), std::make_pair(0x80u, 0x100u));
+  EXPECT_EQ(Bounds(c, 2), std::make_pair(0x10u, 0x30u));
+  EXPECT_EQ(Bounds(c, 4), kEmpty);
+  EXPECT_EQ(Read(c, 1, 0xFF, 8), (Bytes{0xFF, 1, 2, 3, 4, 0xC5, 0xC6, 0xFF}));
+  EXPECT_EQ(Read(c, 2, 0x10, 3), (Bytes{0xD1, 0xFF, 0xFF}));
+
+  for (const char* version : {"1.5", "2.0", "3.10B"}) {
+    ubrofw::Writer v;
+    v.Start().BegLib("m").Aux1(0, version).Org(3, 0x08).AbsVar({0xEE}).End().Finish();
+    Component e;
+    ASSERT_EQ(e.Parse(v), S_OK);
+    bool eeprom = std::string(version) != "1.5";
+    EXPECT_EQ(Bounds(e, 4), eeprom ? std::make_pair(8u, 8u) : kEmpty) << version;
+    EXPECT_EQ(Bounds(e, 1), eeprom ? kEmpty : std::make_pair(8u, 8u)) << version;
+  }
+  Component empty;
+  ubrofw::Writer none;
+  ASSERT_EQ(empty.Parse(none.Start().Finish()), S_OK);
+  EXPECT_EQ(Bounds(empty, 0x40), std::make_pair(0x7FFFFFFFu, 0u));
+}
+
+TEST(MemoryRecords, FillValuesAroundGrowth) {
+  ubrofw::Writer w;
+  w.Start().BegLib("m").Org(1, 0x1FFFE).AbsVar({0x12, 0x34}).Org(2, 0x10).AbsVar({7});
+  w.Org(1, 0x20000).AbsVar({0xAB}).End().Finish();
+  Component c;
+  ASSERT_EQ(c->Init(0), S_OK);
+  ASSERT_EQ(c->SetDefaultDataValue(1, 0x11), S_OK);  // used when the image grows
+  ASSERT_EQ(c.Parse(w), S_OK);
+  EXPECT_EQ(c->m_CodeMemory.Capacity(), 0x200000u);
+  ASSERT_EQ(c->SetDefaultDataValue(1, 0x22), S_OK);
+  ASSERT_EQ(c->SetDefaultDataValue(2, 0x00), S_OK);
+  EXPECT_EQ(Read(c, 1, 0x1FFFD, 5), (Bytes{0xFF, 0x12, 0x34, 0xAB, 0x11}));
+  EXPECT_EQ(Read(c, 1, 0x1FFFFF, 2), (Bytes{0x11, 0x22}));
+  EXPECT_EQ(Read(c, 2, 0x11, 1), Bytes{0xFF});
+  EXPECT_EQ(Read(c, 2, 4095, 2), (Bytes{0xFF, 0x00}));
+}
+
+TEST(MemoryRecords, AddressesBeyondTheLimitFailTheParse) {
+  for (uint8_t segType : {1, 2, 3}) {
+    ubrofw::Writer w;
+    w.Start().BegLib("m").Org(1, 0).AbsVar({1, 2}).Org(segType, 0xFFFFFFF0u).AbsVar({3}).Finish();
+    Component c;
+    EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
+    EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrOutOfMemory);
+    EXPECT_EQ(ReadImage(c->m_CodeMemory, 0, 3), (Bytes{1, 2, 0xFF}));  // earlier bytes stay
+    EXPECT_EQ(c->m_CodeMemory.Capacity(), 0x20000u);
+    EXPECT_EQ(c->m_DataMemory.Capacity(), 4096u);
+  }
+}
+
+TEST(MemoryMethods, StatusStatementMapAndSafeArray) {
+  Component c;
+  ULONG a = 1, b = 2, n = 3;
+  Bytes buf(4, 9);
+  EXPECT_EQ(c->GetMemoryInfo(0x33, nullptr, &b, &n), E_POINTER);
+  EXPECT_EQ(c->GetMemoryInfo(0x33, &a, &b, &n), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(c->ReadMemory(0x33, 0, 4, nullptr), E_POINTER);
+  EXPECT_EQ(c->ReadMemory(0x33, 0, 4, buf.data()), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(c->ReadMemSA(1, 0, 4, nullptr), E_POINTER);
+  SAFEARRAY* psa = nullptr;
+  EXPECT_EQ(c->ReadMemSA(1, 0, 6, &psa), PARSER_E_NOT_PARSED);
+  ASSERT_NE(psa, nullptr);  // handed out all the same, zeroed
+  LONG lb = -1, ub = -1;
+  SafeArrayGetLBound(psa, 1, &lb);
+  SafeArrayGetUBound(psa, 1, &ub);
+  EXPECT_EQ(lb, 0);
+  EXPECT_EQ(ub, 5);
+  EXPECT_EQ(Bytes(static_cast<uint8_t*>(psa->pvData), static_cast<uint8_t*>(psa->pvData) + 6),
+            Bytes(6, 0));
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);  // not left locked
+
+  ubrofw::Writer w;
+  w.Start().BegLib("m").FileRef(0, "a.c").Org(1, 0x10);
+  w.SrcStat(1, 1, 1, 2, 0).AbsVar({0x5A});             // 0x10: word 8
+  w.SrcStat(2, 1, 2, 2, 14).AbsVar({0x5B});            // 0x11: word 8 again, the later wins
+  w.SrcStat(3, 1, 3, 2, 9).AbsVar({0, 0});             // word 9
+  w.Org(1, 0x20).SrcStat(4, 1, 4, 2, 13).AbsVar({0});  // word 0x10
+  w.End().Finish();
+  ASSERT_EQ(c.Parse(w), S_OK);
+  for (unsigned char bad : {0, 3, 8, 0x10, 0x41}) {
+    EXPECT_EQ(c->GetMemoryInfo(bad, &a, &b, &n), PARSER_E_BAD_MEMORY_TYPE);
+    EXPECT_EQ(c->ReadMemory(bad, 0, 4, buf.data()), PARSER_E_BAD_MEMORY_TYPE);
+  }
+  EXPECT_EQ(a + b + n, 6u);
+  EXPECT_EQ(buf, Bytes(4, 9));
+  EXPECT_EQ(Read(c, 0x40, 7, 10), (Bytes{0, 0x03, 0x05, 0, 0, 0, 0, 0, 0, 0x05}));
+  EXPECT_EQ(Read(c, 0x40, 0xFFFFFFFEu, 4), Bytes(4, 0));  // the window does not wrap
+  psa = nullptr;
+  EXPECT_EQ(c->ReadMemSA(1, 0x0F, 3, &psa), S_OK);
+  ASSERT_NE(psa, nullptr);
+  EXPECT_EQ(Bytes(static_cast<uint8_t*>(psa->pvData), static_cast<uint8_t*>(psa->pvData) + 3),
+            (Bytes{0xFF, 0x5A, 0x5B}));
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+}

@@ -1,0 +1,222 @@
+// Framing and module records: time of build, version, segments, segment
+// groups, module begin and end, and the small per-module records.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "TestSupport.h"
+
+using namespace mirl;
+using testsupport::Component;
+using testsupport::MessageCapture;
+
+namespace {
+// 24 Dec 1999, counted by hand: 1 Jan 2000 is day 36526.
+constexpr double kDec24_1999 = 36518.0;
+}  // namespace
+
+TEST(TimeOfBuild, ValidDatesConvertAndInvalidOnesKeepTheOldValue) {
+  struct Case {
+    uint8_t sec, min, hour, day, month, year;
+    double expected;  // 0: the value set before stays
+  };
+  const Case cases[] = {
+      {0, 30, 12, 24, 12, 99, kDec24_1999 + 12.5 / 24},
+      {0, 0, 0, 29, 2, 100, 36526.0 + 31 + 28},  // 2000 is a leap year
+      {59, 59, 23, 31, 12, 99, 36525.0 + 86399.0 / 86400},
+      {0, 0, 0, 29, 2, 0, 0},  // 1900 is not
+      {0, 0, 0, 29, 2, 99, 0},
+      {0, 0, 0, 31, 4, 99, 0},
+      {0, 0, 0, 0, 1, 99, 0},
+      {0, 0, 0, 1, 13, 99, 0},
+      {0, 0, 0, 1, 0, 99, 0},
+      {0, 0, 24, 1, 1, 99, 0},
+      {0, 60, 0, 1, 1, 99, 0},
+      {60, 0, 0, 1, 1, 99, 0},
+  };
+  for (const Case& k : cases) {
+    // A valid record first, so that an invalid one can be seen to keep it.
+    ubrofw::Writer w;
+    w.BegFile1(0, 0, 6, 1, 1, 0).BegFile1(k.sec, k.min, k.hour, k.day, k.month, k.year).Finish();
+    Component c;
+    ASSERT_EQ(c.Parse(w), S_OK);
+    DATE d = 0;
+    ASSERT_EQ(c->GetTimeOfBuild(&d), S_OK);
+    EXPECT_NEAR(d, k.expected ? k.expected : 2.25, 1e-9)  // 1 Jan 1900 06:00
+        << int(k.day) << "." << int(k.month) << "." << int(k.year);
+  }
+  DATE d = 0;
+  ASSERT_TRUE(DateFromFields(1899, 12, 29, 12, 0, 0, &d));
+  EXPECT_DOUBLE_EQ(d, -1.5);  // before the epoch the time is subtracted
+  EXPECT_TRUE(DateFromFields(9999, 12, 31, 0, 0, 0, &d));
+  EXPECT_FALSE(DateFromFields(10000, 1, 1, 0, 0, 0, &d));
+}
+
+TEST(Version, UbrofEightIsAcceptedWithItsSkipInformation) {
+  ubrofw::Writer w;
+  // Tag 0x70 is unknown: 3 fixed bytes; 0x71 has a length byte.
+  w.BegFile1(0, 30, 12, 24, 12, 99).Version(8, 0, 1);
+  w.Byte(0xBD).Raw({8, 1, 2, 2, 0x70, 3, 0x71, 0xFD});
+  w.Byte(0x70).Raw({1, 2, 3}).Byte(0x71).Byte(2).Raw({9, 9}).BegPgm("m").End().Finish();
+  MessageCapture capture;
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  EXPECT_EQ(MessageCapture::count, 0);
+  // The later record overwrites the three version bytes.
+  EXPECT_EQ(c->m_FileInfo.m_ucUbrofVersion, 8);
+  EXPECT_EQ(c->m_FileInfo.m_ucUbrofMinor, 1);
+  EXPECT_EQ(c->m_FileInfo.m_ucUbrofRevision, 2);
+  EXPECT_EQ(c->m_Modules.size(), 1u);
+}
+
+TEST(Version, NineAndLaterShowTheMessageOnceAndFail) {
+  for (uint8_t v : {9, 10, 255}) {
+    ubrofw::Writer w;
+    w.BegFile1(0, 30, 12, 24, 12, 99).Version(v, 0, 0);
+    w.BegPgm("never").End().Finish();  // not read
+    MessageCapture capture;
+    Component c;
+    EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
+    EXPECT_EQ(MessageCapture::count, 1);
+    EXPECT_EQ(MessageCapture::lastText,
+              "Currently, MIRL Studio requires the UBROF object file version to be UBROF8 or "
+              "earlier. See the 'Object files format and support' help section for more "
+              "information.");
+    EXPECT_EQ(MessageCapture::lastCaption, "MIRL Studio UBROF parser");
+    EXPECT_TRUE(c->m_Modules.empty());
+    EXPECT_FALSE(c->IsParsed());
+  }
+}
+
+TEST(Version, RealFilesOfLaterVersionsAreRefusedAfterTheirTimeOfBuild) {
+  const std::string dir = std::string(MIRL_SAMPLES_DIR) + "/newer-versions";
+  bool exists = false;
+  testsupport::ReadText(dir + "/ThermoRelay_iar.d90", &exists);
+  if (!exists) GTEST_SKIP() << "sample files not found in " << dir;
+  const struct {
+    const char* file;
+    uint8_t revision;
+    double date;  // 2016-05-16 19:02:43 and 2019-06-04 21:16:32, counted by hand
+  } cases[] = {
+      {"ThermoRelay_iar.d90", 2, 42506.0 + (19 * 3600 + 2 * 60 + 43) / 86400.0},
+      {"flowing_lights.d43", 6, 43620.0 + (21 * 3600 + 16 * 60 + 32) / 86400.0},
+  };
+  for (const auto& k : cases) {
+    MessageCapture capture;
+    Component c;
+    EXPECT_EQ(c.ParsePath(dir + "/" + k.file), PARSER_E_INVALID_FILE) << k.file;
+    EXPECT_EQ(MessageCapture::count, 1) << k.file;
+    EXPECT_EQ(c->m_FileInfo.m_ucUbrofVersion, 10);
+    EXPECT_EQ(c->m_FileInfo.m_ucUbrofRevision, k.revision);
+    EXPECT_NEAR(c->m_FileInfo.m_dateTimeOfBuild, k.date, 1e-9) << k.file;
+  }
+}
+
+TEST(FramingRecords, ReadAndDroppedOrCutShort) {
+  ubrofw::Writer w;
+  w.Start().SegInfo({}).SegInfo({{"CODE", 2}, {"", 0}, {"DATA", 1}});
+  w.KeyValue("key", "value").KeyValue("", "").BegFile().BegPgm("after").End().Finish();
+  Component ok;
+  ASSERT_EQ(ok.Parse(w), S_OK);
+  ASSERT_EQ(ok->m_Modules.size(), 1u);
+  EXPECT_EQ(ok->m_Modules[0].m_pszName, "after");
+
+  const std::function<void(ubrofw::Writer&)> tails[] = {
+      [](ubrofw::Writer& t) { t.Byte(0xC0).Zeros(4).Word(1).Zeros(5).Byte(4).Text("CO"); },
+      [](ubrofw::Writer& t) { t.Byte(0xC9).Zeros(4).Long(1000).Text("abc"); },
+      [](ubrofw::Writer& t) {
+        t.Byte(0x01).Raw({0, 0, 0, 1, 1, 99}).Byte(10).Text("short");
+      },
+  };
+  for (const auto& tail : tails) {
+    ubrofw::Writer cut;
+    cut.Start().BegPgm("kept").End();
+    tail(cut);
+    Component c;
+    EXPECT_EQ(c.Parse(cut), PARSER_E_INVALID_FILE);
+    ASSERT_EQ(c->m_Modules.size(), 1u);
+    EXPECT_EQ(c->m_Modules[0].m_pszName, "kept");
+  }
+}
+
+TEST(Modules, BeginRecordFillsTheModuleAndOpensItsScope) {
+  ubrofw::Writer w;
+  w.Start().Debug(1).Aux(2).Aux1(3, "0.5");                   // before any module: dropped
+  w.Byte(0x01).Raw({7, 8, 9, 24, 12, 99}).ByteString("app");  // t_beg_pgm
+  w.Debug(3).Aux(0x1234).Aux1(0x5678, "V2.10A").End();
+  w.BegLib("?lib", 31, 2, 99).End();  // 31 February: no date
+  w.Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  ASSERT_EQ(c->m_Modules.size(), 2u);
+  const ModuleRecord& app = c->m_Modules[0];
+  EXPECT_EQ(app.m_aucHeader[0], 7);
+  EXPECT_EQ(app.m_aucHeader[2], 9);
+  EXPECT_EQ(app.m_dateCreated, kDec24_1999);
+  EXPECT_EQ(app.m_pszName, "app");
+  EXPECT_EQ(app.m_ucDebug, 3);
+  EXPECT_EQ(app.m_usAux, 0x1234);
+  EXPECT_EQ(app.m_usAux1, 0x5678);
+  EXPECT_EQ(app.m_pszToolVersion, "V2.10A");
+  const ModuleRecord& lib = c->m_Modules[1];
+  EXPECT_EQ(lib.m_dateCreated, 0.0);
+  EXPECT_EQ(lib.m_ucDebug + lib.m_usAux + lib.m_usAux1, 0);
+  EXPECT_FALSE(lib.m_bHasToolVersion);
+  // "V2.10A" has no leading number; the dropped record's 0.5 still counts.
+  EXPECT_EQ(c->m_SymbolTable.CompilerVersion, 0.5);
+
+  const ScopeTable& st = c->m_ScopeTable;
+  ASSERT_EQ(st.Count(), 2u);
+  EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0, 1}));
+  for (uint32_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(st.Scopes[i].Kind, uint32_t(kScopeModule));
+    EXPECT_EQ(st.Scopes[i].ModuleIndex, i);
+    EXPECT_EQ(st.Scopes[i].NameIndex, kNone);
+    EXPECT_EQ(st.Scopes[i].Hidden, i);  // "?lib" is hidden
+  }
+  EXPECT_EQ(st.CurrentScope, kNone);
+}
+
+TEST(Modules, CompilerVersionIsTheLargestLeadingNumber) {
+  const struct {
+    std::vector<std::string> texts;
+    double expected;
+  } cases[] = {
+      {{"1.5", "2.10A", "2.1"}, 2.1},
+      {{"abc"}, 0.0},
+      {{"3", "V9.9"}, 3.0},
+      {{"1.75", "nan", "1.5"}, 1.75},  // not a number leaves the value
+  };
+  for (const auto& k : cases) {
+    ubrofw::Writer w;
+    w.Start();
+    for (const std::string& t : k.texts) w.BegPgm("m").Aux1(0, t).End();
+    w.Finish();
+    Component c;
+    ASSERT_EQ(c.Parse(w), S_OK);
+    EXPECT_DOUBLE_EQ(c->m_SymbolTable.CompilerVersion, k.expected);
+  }
+}
+
+TEST(SegmentGroups, GroupRecordsGrowTheTableAndCollectDefinitions) {
+  ubrofw::Writer w;
+  w.Start().Grp(3).SymbolDef(1, 0, 0x10, "g3a", 0);          // groups 0..3
+  w.Grp(1).SymbolDef(1, 0, 0x20, "g3b", 0).Macro("M", "1");  // to the last entry
+  w.BegPgm("m").GrpRef(1).GrpRef(0xFFFF).SymbolDef(1, 0, 0x30, "mod", 0).End();
+  w.GrpRef(0x4D4D);  // outside a scope: the word is read as two t_beg_file tags
+  w.Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  ASSERT_EQ(c->m_SegmentGroups.size(), 4u);
+  EXPECT_EQ(c->m_SegmentGroups[3].m_SymbolIds, (std::vector<uint32_t>{0, 1}));
+  EXPECT_EQ(c->m_SegmentGroups[3].m_MacroIds, (std::vector<uint32_t>{0}));
+  EXPECT_TRUE(c->m_SegmentGroups[1].m_SymbolIds.empty());
+  EXPECT_EQ(c->m_ScopeTable.Scopes[0].GroupRefs, (std::vector<uint32_t>{1, 0xFFFF}));
+  EXPECT_EQ(c->m_ScopeTable.Scopes[0].Symbols, (std::vector<uint32_t>{2}));
+
+  // In a group the reference reads nothing either: these bytes are no tag.
+  ubrofw::Writer w2;
+  w2.Start().Grp(0).GrpRef(0x7777).Finish();
+  Component c2;
+  EXPECT_EQ(c2.Parse(w2), PARSER_E_INVALID_FILE);
+}

@@ -1,0 +1,189 @@
+// The source-file table: file references, the current file, extraction of
+// embedded sources and GetSourceFileInfo.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "../platform/Paths.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace mirl;
+using testsupport::Bstr;
+using testsupport::Component;
+
+namespace {
+
+std::string FreshDir(const std::string& stem) {
+  std::string dir = testsupport::UniquePath(stem, "");
+  fs::create_directories(dir);
+  return dir;
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  return dir + platform::NativeSeparator() + name;
+}
+
+HRESULT ParseIn(Component& c, const ubrofw::Writer& w, const std::string& objectPath) {
+  return w.Save(objectPath) ? c.ParsePath(objectPath) : E_FAIL;
+}
+
+std::string PathOf(Component& c, ULONG id, DATE* pStamp = nullptr, unsigned char* pTemp = nullptr) {
+  Bstr path("previous");
+  DATE stamp = -1;
+  unsigned char language = 9, temporary = 9;
+  EXPECT_EQ(c->GetSourceFileInfo(id, &path, &stamp, &language, &temporary), S_OK);
+  EXPECT_EQ(language, 0);
+  if (pStamp) *pStamp = stamp;
+  if (pTemp) *pTemp = temporary;
+  return path.str();
+}
+
+}  // namespace
+
+TEST(SourceFiles, ReferencesAndTheCurrentFile) {
+  ubrofw::Writer w;
+  w.Start().BegLib("m").Org(1, 0);
+  w.FileRef(0, "C:\\Src\\A.c", 30, 15, 12, 1, 1, 100);  // 2000-01-01 12:15:30
+  w.FileRef(1, "c:\\src\\a.C", 0, 0, 0, 2, 2, 101);     // the same file
+  w.FileRef(3, "b.c", 0, 0, 0, 29, 2, 101);             // 2001-02-29 is no date
+  w.SrcStat(1, 1, 1, 1).AbsVar({0});                    // 0: file 0
+  w.NewFile(3).SrcStat(2, 1, 2, 1).AbsVar({0});         // 1: file 1
+  w.NewFile(2).SrcStat(3, 1, 3, 1).AbsVar({0});         // 2: never set: no file
+  w.NewFile(40).SrcStat(4, 1, 4, 1).AbsVar({0});        // 3: beyond the list: no file
+  w.End().Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  ASSERT_EQ(c->m_SourceFiles.size(), 2u);
+  DATE stamp;
+  unsigned char temp;
+  EXPECT_EQ(PathOf(c, 0, &stamp, &temp), "C:\\Src\\A.c");
+  // 1 January 2000 is day 36526 of the automation calendar.
+  EXPECT_DOUBLE_EQ(stamp, 36526.0 + (12 * 3600 + 15 * 60 + 30) / 86400.0);
+  EXPECT_EQ(temp, 0);
+  PathOf(c, 1, &stamp);
+  EXPECT_EQ(stamp, 0.0);
+  EXPECT_EQ(c->m_ScopeTable.Scopes[0].FileRefs, (std::vector<uint32_t>{0, 0, kNone, 1}));
+  ASSERT_EQ(c->m_StatementRuns.size(), 4u);
+  const int32_t files[] = {0, 1, -1, -1};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(c->m_StatementRuns[size_t(i)].File, files[i]) << i;
+  EXPECT_EQ(c->m_SourceFiles[1].StatementRuns, std::vector<uint32_t>{1});
+}
+
+TEST(EmbeddedSources, NamedAfterTheBaseNameAndCountedInBase9) {
+  std::string dir = FreshDir("emb");
+  ubrofw::Writer w;
+  w.Start().BegLib("m");
+  w.File("C:\\src\\main.c", {"int x;", "", "void f() {}"})
+      .File("/home/main.c", {})
+      .File("main.c", {"3"});
+  for (int i = 3; i < 10; ++i) w.File("main.c", {std::to_string(i)});
+  w.File("Main.c", {"other case"});  // base name of its own, yet the same path up to case
+  w.End().Finish();
+  Component c;
+  ASSERT_EQ(ParseIn(c, w, Join(dir, "prog.d90")), S_OK);
+  std::string out = Join(dir, "embedded_source");
+  const char* names[] = {"main_emb.c",  "main_emb1.c", "main_emb2.c", "main_emb3.c",
+                         "main_emb4.c", "main_emb5.c", "main_emb6.c", "main_emb7.c",
+                         "main_emb8.c", "main_emb10.c"};
+  ASSERT_EQ(c->m_SourceFiles.size(), 10u);
+  for (ULONG i = 0; i < 10; ++i) {
+    DATE stamp;
+    unsigned char temp;
+    EXPECT_EQ(PathOf(c, i, &stamp, &temp), Join(out, names[i]));
+    EXPECT_EQ(stamp, 0.0);
+    EXPECT_EQ(temp, 1);
+  }
+  bool exists = false;
+  EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb.c")), "int x;\r\n\r\nvoid f() {}\r\n");
+  EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb1.c"), &exists), "");
+  EXPECT_TRUE(exists);
+  EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb10.c")), "9\r\n");
+  // Each became reference 0; the last one is file 0 again.
+  EXPECT_EQ(c->m_ScopeTable.Scopes[0].FileRefs, std::vector<uint32_t>{0});
+}
+
+TEST(EmbeddedSources, NamesNeverLeadOutsideTheExtractionFolder) {
+  std::string dir = FreshDir("trav");
+  std::string inner = Join(dir, "obj");
+  fs::create_directories(inner);
+  ubrofw::Writer w;
+  w.Start().BegLib("m");
+  for (const char* n : {"..\\..\\evil1.c", "../../evil2.c", "C:evil3.c", "D:\\x\\..\\..\\evil4.c",
+                        "a/b\\c/..\\evil5.h", "..", "../", "\\\\srv\\share\\evil6.c"})
+    w.File(n, {"x"});
+  w.End().Finish();
+  Component c;
+  ASSERT_EQ(ParseIn(c, w, Join(inner, "prog.d90")), S_OK);
+  ASSERT_EQ(c->m_SourceFiles.size(), 8u);
+  std::string out = Join(inner, "embedded_source") + platform::NativeSeparator();
+  for (const SourceFileRecord& f : c->m_SourceFiles) {
+    ASSERT_EQ(f.Path.compare(0, out.size(), out), 0) << f.Path;
+    EXPECT_EQ(f.Path.find_first_of("/\\", out.size()), std::string::npos) << f.Path;
+  }
+  EXPECT_EQ(c->m_SourceFiles[3].Path, out + "evil4_emb.c");
+  EXPECT_EQ(c->m_SourceFiles[4].Path, out + "evil5_emb.h");
+  std::set<std::string> top, mid;
+  for (auto& e : fs::directory_iterator(dir)) top.insert(e.path().filename().string());
+  for (auto& e : fs::directory_iterator(inner)) mid.insert(e.path().filename().string());
+  EXPECT_EQ(top, std::set<std::string>{"obj"});
+  EXPECT_EQ(mid, (std::set<std::string>{"embedded_source", "prog.d90"}));
+}
+
+TEST(EmbeddedSources, UnwritableTargetLosesNothingElse) {
+  std::string dir = FreshDir("blocked");
+  // A plain file where the folder should be: nothing can be created there.
+  ASSERT_TRUE(testsupport::WriteFile(Join(dir, "embedded_source"), {'x'}));
+  ubrofw::Writer w;
+  w.Start().BegLib("m").Org(1, 0x40).File("lost.c", {"line one", std::string(300, 'y')});
+  w.SrcStat(2, 1, 2, 5).AbsVar({1, 2}).FileRef(1, "after.c").End().Finish();
+  Component c;
+  ASSERT_EQ(ParseIn(c, w, Join(dir, "prog.d90")), S_OK);
+  unsigned char temp = 0;
+  EXPECT_EQ(PathOf(c, 0, nullptr, &temp), Join(Join(dir, "embedded_source"), "lost_emb.c"));
+  EXPECT_EQ(temp, 1);
+  EXPECT_EQ(PathOf(c, 1), "after.c");  // the lines were consumed
+  EXPECT_EQ(c->m_StatementRuns.at(0).File, 0);
+
+  // Cut short inside the lines: the parse fails, nothing is registered.
+  ubrofw::Writer cut;
+  cut.Start().BegLib("m").Byte(0x46).Word(3).ByteString("s.c").WordString("one").Word(500);
+  Component d;
+  EXPECT_EQ(ParseIn(d, cut, Join(dir, "cut.d90")), PARSER_E_INVALID_FILE);
+  EXPECT_TRUE(d->m_SourceFiles.empty());
+}
+
+TEST(EmbeddedSources, ObjectFileWithoutFolderExtractsBelowTheCurrentDirectory) {
+  std::string dir = FreshDir("cwd");
+  fs::path previous = fs::current_path();
+  fs::current_path(dir);
+  ubrofw::Writer w;
+  w.Start().BegLib("m").File("here.c", {"a"}).End().Finish();
+  Component c;
+  HRESULT hr = ParseIn(c, w, "prog.d90");
+  fs::current_path(previous);
+  ASSERT_EQ(hr, S_OK);
+  EXPECT_EQ(PathOf(c, 0), Join("embedded_source", "here_emb.c"));
+  EXPECT_EQ(testsupport::ReadText(Join(Join(dir, "embedded_source"), "here_emb.c")), "a\r\n");
+}
+
+TEST(GetSourceFileInfo, StatusCodesAndTheMappedPath) {
+  Component c;
+  Bstr path("keep");
+  DATE d = 5.0;
+  unsigned char lang = 7, temp = 7;
+  EXPECT_EQ(c->GetSourceFileInfo(0, &path, &d, &lang, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetSourceFileInfo(0, &path, &d, &lang, &temp), PARSER_E_NOT_PARSED);
+  ubrofw::Writer w;
+  w.Start().BegLib("m").FileRef(0, "C:\\b\\one.c").FileRef(1, "two.c").End().Finish();
+  ASSERT_EQ(c.Parse(w), S_OK);
+  EXPECT_EQ(c->GetSourceFileInfo(2, &path, &d, &lang, &temp), PARSER_E_BAD_ID);
+  EXPECT_EQ(path.str(), "keep");
+  EXPECT_EQ(d, 5.0);
+  EXPECT_EQ(lang, 7);
+  Bstr stored("C:\\b\\one.c"), host("/host/one.c");
+  ASSERT_EQ(c->RemapSourceFile(&stored, &host), S_OK);
+  EXPECT_EQ(PathOf(c, 0), "/host/one.c");
+  EXPECT_EQ(PathOf(c, 1), "two.c");
+}

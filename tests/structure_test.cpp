@@ -1,0 +1,451 @@
+// The scope tree: the function and block records, the tree operations, and
+// EnumSubScopes, GetScopeInfo, GetScopeFromProgMemAddress, GetScopeFromName.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+using namespace mirl;
+using testsupport::Bstr;
+using testsupport::Component;
+
+namespace {
+
+// 0 module "app"; 1 function "main"; 2 block "block3" (the third scope) in
+// 1; 3 block "block4" in 2; 4 function "idle" in 0, without code; 5 module
+// "?lib", hidden, ending with t_end_abs and left open; 6 function "helper".
+ubrofw::Writer TwoModules() {
+  ubrofw::Writer w;
+  w.Start().ScopedName1("unit", kNone);  // name entry 0, named by no scope
+  w.BegPgm("app").FuncBegin1("main").BlockBegin1().BlockBegin1().BlockEnd().BlockEnd().BlockEnd();
+  w.FuncBegin1("idle").BlockEnd().End();
+  w.BegLib("?lib").FuncBegin1("helper").BlockEnd().EndAbs().Finish();
+  return w;
+}
+
+// Code addresses and statements come from records of other parts of the
+// reader; the tests set them on the parsed tables.
+void SetRange(Component& c, uint32_t scope, uint32_t low, uint32_t high) {
+  c->m_ScopeTable.Scopes[scope].LowAddress = low;
+  c->m_ScopeTable.Scopes[scope].HighAddress = high;
+}
+
+// Appends to the scope a run of `count` statements, the first at `line`.
+void AddRun(Component& c, uint32_t scope, uint16_t line, int32_t maxEndLine, uint32_t count = 1,
+            uint32_t address = 0, uint16_t length = 0) {
+  c->m_StatementRuns.push_back(
+      StatementRun{0, maxEndLine, uint32_t(c->m_Statements.size()), count});
+  for (uint32_t i = 0; i < count; ++i)
+    c->m_Statements.push_back(StatementRecord{address + i * length, length, uint16_t(line + i)});
+  c->m_ScopeTable.Scopes[scope].StatementRuns.push_back(uint32_t(c->m_StatementRuns.size() - 1));
+}
+
+const uintptr_t kJunkPointer = 0x10;  // must be overwritten, never freed
+
+struct Enumerated {
+  HRESULT hr;
+  ULONG count = 0xDEAD;
+  std::vector<ULONG> ids;
+  bool isNull = false;
+};
+
+Enumerated Enum(Component& c, ULONG scope) {
+  Enumerated e;
+  ULONG* ids = reinterpret_cast<ULONG*>(kJunkPointer);
+  e.hr = c->EnumSubScopes(scope, &e.count, &ids);
+  if (e.hr != S_OK) {
+    EXPECT_EQ(ids, reinterpret_cast<ULONG*>(kJunkPointer));
+    return e;
+  }
+  e.isNull = ids == nullptr;
+  if (ids) e.ids.assign(ids, ids + e.count);
+  CoTaskMemFree(ids);
+  return e;
+}
+
+struct Info {
+  HRESULT hr;
+  std::string name, fullName;
+  bool fullNameNull;
+  ULONG type = 0xDEAD, start = 0xDEAD, size = 0xDEAD, firstStat = 0xDEAD;
+};
+
+Info ScopeInfo(Component& c, ULONG scope) {
+  Info i;
+  Bstr name("previous"), full("previous");
+  i.hr = c->GetScopeInfo(scope, &name, &full, &i.type, &i.start, &i.size, &i.firstStat);
+  i.name = name.str();
+  i.fullName = full.str();
+  i.fullNameNull = full.null();
+  return i;
+}
+
+// The scope found, or the status when it failed (then nothing is written).
+ULONG ScopeAt(Component& c, ULONG address, unsigned char type) {
+  ULONG s = 0xDEAD;
+  HRESULT hr = c->GetScopeFromProgMemAddress(address, type, &s);
+  if (hr != S_OK) {
+    EXPECT_EQ(s, 0xDEADu);
+    return ULONG(hr);
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(ScopeTree, RecordsBuildTheTreeWithNames) {
+  Component c;
+  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
+  const ScopeTable& st = c->m_ScopeTable;
+  ASSERT_EQ(st.Count(), 7u);
+  EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0, 5}));
+  EXPECT_EQ(st.Scopes[0].Children, (std::vector<uint32_t>{1, 4}));
+  const uint32_t parents[] = {kNone, 0, 1, 2, 0, kNone, 5};
+  const uint32_t kinds[] = {2, 1, 3, 3, 1, 2, 1};
+  const char* names[] = {"", "main", "block3", "block4", "idle", "", "helper"};
+  for (uint32_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(st.Scopes[i].Parent, parents[i]) << i;
+    EXPECT_EQ(st.Scopes[i].Kind, kinds[i]) << i;
+    EXPECT_EQ(st.ScopeName(i), names[i]) << i;
+    if (i != 0 && i != 5) {
+      EXPECT_EQ(st.Scopes[i].ModuleIndex, kNone);
+    }
+  }
+  EXPECT_EQ(c->m_NameTable.Entry(st.Scopes[2].NameIndex)->Number, 3u);
+  EXPECT_EQ(c->m_NameTable.Entry(st.Scopes[1].NameIndex)->SubKind, uint32_t(kSubFunction));
+  // The hidden module is left open by its t_end_abs.
+  EXPECT_EQ(st.CurrentScope, 5u);
+  EXPECT_EQ(st.CurrentModule, 5u);
+}
+
+TEST(ScopeTree, NewerBlockRecordsTakeTheirKindFromTheName) {
+  ubrofw::Writer w;
+  w.Start().ScopedName1("fn", kNone).ScopedName2(0, 1).ScopedName3(1, 5);
+  w.BegPgm("m").BlockBegin3(1).BlockBegin3(2).BlockEnd().BlockEnd();
+  w.BlockBegin3(kNone).BlockEnd().BlockBegin3(0x7FFFFFFF).BlockEnd().End().Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  const ScopeTable& st = c->m_ScopeTable;
+  ASSERT_EQ(st.Count(), 5u);
+  EXPECT_EQ(st.Scopes[1].Kind, uint32_t(kScopeFunction));
+  EXPECT_EQ(ScopeInfo(c, 1).name, "fn");
+  EXPECT_EQ(st.Scopes[2].Kind, uint32_t(kScopeBlock));
+  EXPECT_EQ(st.Scopes[2].Parent, 1u);
+  EXPECT_EQ(ScopeInfo(c, 2).name, "block5");
+  EXPECT_EQ(st.Scopes[3].Kind, uint32_t(kScopeBlock));     // no name: a block
+  EXPECT_EQ(st.Scopes[4].Kind, uint32_t(kScopeFunction));  // beyond the name table
+  EXPECT_EQ(ScopeInfo(c, 4).name, "");
+}
+
+TEST(ScopeTable, ClosingAScopeWidensItsParent) {
+  NameTable names;
+  SymbolTable symbols(&names, nullptr);
+  std::vector<MacroRecord> macros;
+  std::vector<SegmentGroupRecord> groups;
+  std::vector<StatementRun> runs;
+  std::vector<StatementRecord> statements;
+  ScopeTable st(&names, &symbols, &macros, &groups, &runs, &statements);
+  // Nothing open: every operation does nothing.
+  st.PopScope();
+  st.WidenScope(0, 10);
+  st.AddGroupRef(1);
+  st.SetFileRef(0, 1);
+  EXPECT_EQ(st.GetFileRef(0), kNone);
+  EXPECT_EQ(st.Count(), 0u);
+
+  st.PushScope();  // 0 module
+  st.PushScope();  // 1 function
+  st.PushScope();  // 2 block without code: leaves 1 unchanged
+  st.PopScope();
+  EXPECT_EQ(st.Scopes[1].LowAddress, 0xFFFFFFFFu);
+  EXPECT_EQ(st.Scopes[1].HighAddress, 0u);
+  st.PushScope();  // 3 block
+  st.WidenScope(0x120, 0x130);
+  st.WidenScope(0x110, 0x118);
+  st.PopScope();
+  EXPECT_EQ(st.Scopes[1].LowAddress, 0x110u);
+  EXPECT_EQ(st.Scopes[1].HighAddress, 0x130u);
+  st.WidenScope(0x200, 0x210);
+  st.PopScope();
+  EXPECT_EQ(st.Scopes[0].LowAddress, 0x110u);
+  EXPECT_EQ(st.Scopes[0].HighAddress, 0x210u);
+  // A module opened while another is still open (after t_end_abs) nests in
+  // it, and its file references go to the outer module.
+  st.PushScope();  // 4
+  st.SetFileRef(2, 7);
+  EXPECT_EQ(st.Scopes[4].Parent, 0u);
+  EXPECT_TRUE(st.Scopes[4].FileRefs.empty());
+  EXPECT_EQ(st.Scopes[0].FileRefs, (std::vector<uint32_t>{kNone, kNone, 7}));
+  EXPECT_EQ(st.GetFileRef(2), 7u);
+  EXPECT_EQ(st.GetFileRef(3), kNone);
+  EXPECT_EQ(st.FindModuleByFile(7), 0u);
+  st.PopScope();
+  st.PopScope();
+  EXPECT_EQ(st.CurrentScope, kNone);
+  EXPECT_EQ(st.CurrentModule, kNone);
+}
+
+TEST(EnumSubScopes, ListsVisibleModulesAndChildren) {
+  Component c;
+  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
+  EXPECT_EQ(Enum(c, kNone).ids, (std::vector<ULONG>{0}));  // module 5 is hidden
+  EXPECT_EQ(Enum(c, 0).ids, (std::vector<ULONG>{1, 4}));
+  EXPECT_EQ(Enum(c, 5).ids, (std::vector<ULONG>{6}));
+  Enumerated leaf = Enum(c, 3);  // a block without nested blocks
+  EXPECT_EQ(leaf.hr, S_OK);
+  EXPECT_EQ(leaf.count, 0u);
+  EXPECT_TRUE(leaf.isNull);
+  EXPECT_EQ(Enum(c, 7).hr, PARSER_E_BAD_ID);
+  EXPECT_EQ(Enum(c, 0xFFFFFFFE).hr, PARSER_E_BAD_ID);
+
+  // Only hidden modules: an array with room for them, and count 0.
+  ubrofw::Writer w;
+  w.Start().BegPgm("?only").End().Finish();
+  Component hidden;
+  ASSERT_EQ(hidden.Parse(w), S_OK);
+  Enumerated top = Enum(hidden, kNone);
+  EXPECT_EQ(top.count, 0u);
+  EXPECT_FALSE(top.isNull);
+  EXPECT_EQ(ScopeInfo(hidden, 0).type, 2u);
+  // No modules at all: no array.
+  ubrofw::Writer empty;
+  empty.Start().Finish();
+  Component none;
+  ASSERT_EQ(none.Parse(empty), S_OK);
+  EXPECT_TRUE(Enum(none, kNone).isNull);
+  EXPECT_EQ(Enum(none, 0).hr, PARSER_E_BAD_ID);
+}
+
+TEST(GetScopeInfo, ReportsNameKindRangeAndFirstStatement) {
+  Component c;
+  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
+  SetRange(c, 1, 0x100, 0x180);
+  AddRun(c, 2, 5, 5, 3);  // statements 0..2
+  AddRun(c, 1, 1, 4, 2);  // statements 3, 4
+  AddRun(c, 1, 9, 9);
+  c->m_ScopeTable.Scopes[6].StatementRuns.push_back(1000);  // beyond the run table
+
+  Info main = ScopeInfo(c, 1);
+  ASSERT_EQ(main.hr, S_OK);
+  EXPECT_EQ(main.name, "main");
+  EXPECT_EQ(main.fullName, "");
+  EXPECT_FALSE(main.fullNameNull);
+  EXPECT_EQ(main.type, 1u);
+  EXPECT_EQ(main.start, 0x100u);
+  EXPECT_EQ(main.size, 0x80u);
+  EXPECT_EQ(main.firstStat, 3u);
+  EXPECT_EQ(ScopeInfo(c, 2).firstStat, 0u);
+  EXPECT_EQ(ScopeInfo(c, 6).firstStat, 0xFFFFFFFFu);
+  Info idle = ScopeInfo(c, 4);  // no code, no statements
+  EXPECT_EQ(idle.start, 0xFFFFFFFFu);
+  EXPECT_EQ(idle.size, 1u);
+  EXPECT_EQ(idle.firstStat, 0xFFFFFFFFu);
+  Info module = ScopeInfo(c, 0);
+  EXPECT_EQ(module.name, "");
+  EXPECT_EQ(module.type, 2u);
+
+  Info bad = ScopeInfo(c, 7);
+  EXPECT_EQ(bad.hr, PARSER_E_BAD_ID);
+  EXPECT_EQ(bad.name, "previous");
+  EXPECT_EQ(bad.type, 0xDEADu);
+  EXPECT_EQ(ScopeInfo(c, kNone).hr, PARSER_E_BAD_ID);
+}
+
+TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
+  Component c;
+  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
+  SetRange(c, 0, 0x100, 0x200);
+  SetRange(c, 1, 0x100, 0x180);
+  SetRange(c, 2, 0x120, 0x160);
+  SetRange(c, 3, 0x130, 0x140);
+  SetRange(c, 5, 0x200, 0x300);
+  SetRange(c, 6, 0x200, 0x280);
+  const ULONG fail = ULONG(E_FAIL);
+  struct Case {
+    ULONG address;
+    unsigned char type;
+    ULONG expected;
+  } cases[] =
+      {
+          {0x135, 0, 3},         {0x135, 1, 1}, {0x135, 2, 0},    {0x135, 3, 3},
+          {0x135, 5, fail},      {0x150, 0, 2}, {0x17F, 0, 1},    {0x180, 0, 0},
+          {0x180, 1, fail},      {0x200, 0, 6}, {0x0FF, 0, fail}, {0x300, 0, fail},
+          {0xFFFFFFFE, 0, fail},  // scopes without code hold nothing
+      };
+  for (const Case& k : cases)
+    EXPECT_EQ(ScopeAt(c, k.address, k.type), k.expected) << k.address << " " << int(k.type);
+}
+
+TEST(GetScopeFromProgMemAddress, OverlappingModules) {
+  ubrofw::Writer w;
+  w.Start().BegPgm("a").FuncBegin1("f").BlockEnd().End();
+  w.BegPgm("b").FuncBegin1("g").BlockEnd().End().Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  SetRange(c, 0, 0x100, 0x300);
+  SetRange(c, 1, 0x100, 0x200);
+  SetRange(c, 2, 0x180, 0x400);
+  SetRange(c, 3, 0x280, 0x300);
+  // The first module whose children hold the address.
+  EXPECT_EQ(ScopeAt(c, 0x190, 0), 1u);
+  EXPECT_EQ(ScopeAt(c, 0x290, 0), 3u);
+  // Only the modules hold it: the later one wins...
+  EXPECT_EQ(ScopeAt(c, 0x250, 0), 2u);
+  // ...unless the last statement of a run of the earlier one covers it.
+  // Empty runs and runs outside the tables do not count.
+  AddRun(c, 0, 1, 1, 0);
+  c->m_StatementRuns.push_back(StatementRun{0, 0, 5000, 2});
+  c->m_ScopeTable.Scopes[0].StatementRuns.push_back(uint32_t(c->m_StatementRuns.size() - 1));
+  c->m_ScopeTable.Scopes[0].StatementRuns.push_back(999);
+  EXPECT_EQ(ScopeAt(c, 0x250, 0), 2u);
+  AddRun(c, 0, 1, 2, 2, 0x240, 0x10);   // 0x240..0x24F, then 0x250..0x25F
+  EXPECT_EQ(ScopeAt(c, 0x245, 0), 2u);  // the run's first statement
+  EXPECT_EQ(ScopeAt(c, 0x250, 0), 0u);
+  EXPECT_EQ(ScopeAt(c, 0x260, 0), 2u);
+}
+
+TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
+  Component c;
+  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
+  c->m_FileNames["src\\main.c"] = 0;
+  c->m_FileNames["lib.c"] = 1;
+  c->m_FileNames["orphan.c"] = 2;  // no module lists it
+  const std::string path999(999, 'q'), name999(999, 'n');
+  c->m_FileNames[path999] = 0;
+  c->m_FileNames[path999 + "q"] = 0;
+  c->m_ScopeTable.Scopes[0].FileRefs = {kNone, 0};
+  c->m_ScopeTable.Scopes[5].FileRefs = {1};
+  c->m_ScopeTable.Scopes[6].NameIndex =
+      c->m_NameTable.AddName(kNameScope, kSubFunction, name999.c_str(), kNone, kNone);
+  AddRun(c, 1, 10, 11);     // main
+  AddRun(c, 2, 12, 15);     // block 2
+  AddRun(c, 3, 16, 16);     // block 3, inside 2
+  AddRun(c, 4, 30, 35);     // idle
+  AddRun(c, 1, 40, 50, 0);  // an empty run covers nothing
+
+  const ULONG fail = ULONG(E_FAIL);
+  const struct {
+    std::string text;
+    ULONG expected;
+  } cases[] = {
+      // Form 1: file and line, in decimal, hexadecimal or octal.
+      {"{\"src\\main.c\", 16}", 3},
+      {"{\"src\\main.c\",10}", 1},
+      {"{\"src\\main.c\", 33}", 4},
+      {"  {  \"SRC\\Main.C\"  ,  0x10  }  ", 3},
+      {"{\"src\\main.c\",0X0f}", 2},
+      {"{\"src\\main.c\",\t012}", 1},  // octal 10
+      {"{\"src\\main.c\", 016}", 2},   // octal 14
+      {"{\"src\\main.c\", 12abc", 2},  // text after the number is not checked
+      {"{\"src\\main.c\", +16 ]", 3},
+      {"{\"src\\main.c\", 45}", 0},  // no child covers the line: the module
+      {"{\"src\\main.c\", -16}", 0},
+      {"{\"src\\main.c\", 99999999999999}", 0},
+      // Form 2: file and a child of the module, compared with case.
+      {"{\"src\\main.c\", main}", 1},
+      {"{ \"src\\main.c\" ,idle}", 4},
+      {"{\"src\\main.c\", main }", fail},  // the blank belongs to the name
+      {"{\"src\\main.c\", Main}", fail},
+      {"{\"src\\main.c\", block3}", fail},  // not a child of the module
+      {"{\"src\\main.c\", x16}", fail},
+      {"{\"src\\main.c\", nosuch}", fail},
+      {"{\"lib.c\", " + name999 + "}", 6},
+      {"{\"lib.c\", " + name999.substr(1) + "}", fail},
+      // Form 3: the file's module, hidden or not; the rest is not checked.
+      {"{\"src\\main.c\"}", 0},
+      {"{\"SRC\\MAIN.C\" }", 0},
+      {" \t{\"lib.c\"}\n", 5},
+      {"{\"src\\main.c\"", 0},
+      {"{\"src\\main.c", 0},
+      {"{\"src\\main.c\" , }", 0},
+      // Texts beyond the 999-character buffers fail their conversion; a
+      // name that does leaves the file-only form.
+      {"{\"" + path999 + "\", 16}", 3},
+      {"{\"" + path999 + "q\", 16}", fail},
+      {"{\"" + std::string(5000, 'p') + "\"}", fail},
+      {"{\"lib.c\", " + name999 + "n}", 5},
+      // Anything else.
+      {"", fail},
+      {"   ", fail},
+      {"src\\main.c", fail},
+      {"{src\\main.c}", fail},
+      {"{\"\"}", fail},
+      {"x{\"src\\main.c\"}", fail},
+      {"{\"nofile.c\"}", fail},
+      {"{\"nofile.c\", 10}", fail},
+      {"{\"orphan.c\"}", fail},
+      {"{ \"src\\main.c \"}", fail},
+  };
+  for (const auto& k : cases) {
+    Bstr name(k.text);
+    ULONG s = 0xDEAD;
+    HRESULT hr = c->GetScopeFromName(&name, &s);
+    EXPECT_EQ(hr == S_OK ? s : ULONG(hr), k.expected) << k.text.substr(0, 40);
+    if (hr != S_OK) {
+      EXPECT_EQ(s, 0xDEADu);
+    }
+    EXPECT_TRUE(name.null());  // released and cleared
+  }
+
+  // Scopes named by the file's first name entry are passed over, as the
+  // entry view's searches do.
+  c->m_ScopeTable.Scopes[4].NameIndex = 0;
+  Bstr unit("{\"src\\main.c\", unit}");
+  ULONG s;
+  EXPECT_EQ(c->GetScopeFromName(&unit, &s), E_FAIL);
+}
+
+TEST(GetScopeFromName, DeeplyNestedScopesAreSearchedWithoutRecursion) {
+  // A damaged or hostile file can nest blocks as deep as its size allows.
+  const uint32_t depth = 200000;
+  ubrofw::Writer w;
+  w.Start().BegPgm("deep");
+  for (uint32_t i = 0; i < depth; ++i) w.BlockBegin1();
+  w.Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  ASSERT_EQ(c->m_ScopeTable.Count(), depth + 1);
+  c->m_FileNames["deep.c"] = 0;
+  c->m_ScopeTable.Scopes[0].FileRefs = {0};
+  AddRun(c, depth, 7, 7);  // only the innermost block covers line 7
+  Bstr name("{\"deep.c\", 7}");
+  ULONG s = 0;
+  EXPECT_EQ(c->GetScopeFromName(&name, &s), S_OK);
+  EXPECT_EQ(s, depth);
+  for (uint32_t i = 0; i <= depth; ++i) SetRange(c, i, 0x100, 0x200);
+  EXPECT_EQ(ScopeAt(c, 0x150, 0), depth);
+  EXPECT_EQ(ScopeAt(c, 0x150, 2), 0u);
+}
+
+TEST(ScopeMethods, PointersFirstThenTheParseState) {
+  Component c;
+  ULONG n = 0, a = 0;
+  ULONG* ids = nullptr;
+  BSTR s1 = nullptr, s2 = nullptr;
+  Bstr name("{\"x\"}"), null;
+  EXPECT_EQ(c->EnumSubScopes(kNone, nullptr, &ids), E_POINTER);
+  EXPECT_EQ(c->EnumSubScopes(kNone, &n, nullptr), E_POINTER);
+  for (int i = 0; i < 6; ++i) {
+    ULONG v[4] = {0, 0, 0, 0};
+    EXPECT_EQ(c->GetScopeInfo(0, i == 0 ? nullptr : &s1, i == 1 ? nullptr : &s2,
+                              i == 2 ? nullptr : &v[0], i == 3 ? nullptr : &v[1],
+                              i == 4 ? nullptr : &v[2], i == 5 ? nullptr : &v[3]),
+              E_POINTER)
+        << i;
+  }
+  EXPECT_EQ(c->GetScopeFromProgMemAddress(0, 0, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetScopeFromName(nullptr, &a), E_POINTER);
+  EXPECT_EQ(c->GetScopeFromName(&name, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetScopeFromName(&null, &a), E_POINTER);
+  // A failed parse leaves the component unparsed, whatever it added.
+  ubrofw::Writer w;
+  w.Start().BegPgm("m").Byte(0x77);
+  ASSERT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
+  ASSERT_EQ(c->m_ScopeTable.Count(), 1u);
+  ULONG v[4];
+  EXPECT_EQ(c->EnumSubScopes(kNone, &n, &ids), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(c->GetScopeInfo(0, &s1, &s2, &v[0], &v[1], &v[2], &v[3]), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(c->GetScopeFromProgMemAddress(0, 0, &a), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(c->GetScopeFromName(&name, &a), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(s1, nullptr);
+  EXPECT_EQ(s2, nullptr);
+}
