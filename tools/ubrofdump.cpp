@@ -116,11 +116,11 @@ int main(int argc, char** argv) {
       ->group(lookups);
   app.add_option("--line", o.lineQueries, "Program address of a source line (repeatable)")
       ->type_name("FILE:LINE")
-      ->expected(1)
+      ->allow_extra_args(false)
       ->group(lookups);
   app.add_option("--symbol", o.symbolQueries, "Symbols of this name and where they live")
       ->type_name("NAME")
-      ->expected(1)
+      ->allow_extra_args(false)
       ->group(lookups);
 
   const char* exports = "Export (like objcopy)";
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   app.add_option("--remap", o.remaps,
                  "Report the stored source path OLD as NEW, and accept NEW in --line")
       ->type_name("OLD=NEW")
-      ->expected(1)
+      ->allow_extra_args(false)
       ->group(paths);
   CLI::Option* baseDir =
       app.add_option("--base-dir", o.baseDir, "Directory against which relative paths resolve")

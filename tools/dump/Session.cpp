@@ -264,9 +264,15 @@ std::string Session::DescribeParseFailure() {
           "truncated: the file ends at byte offset %lld, between records, without its end "
           "record (t_ubrof_eof)",
           (long long)d.byteOffset);
-    return Fmt("truncated or damaged: unexpected end of file at byte offset %lld, in ",
-               (long long)d.byteOffset) +
-           record;
+    // A length field can ask for more than is left: the read then stops
+    // before the end of the file.
+    std::string text =
+        "truncated or damaged: " + record +
+        Fmt(" runs past the end of the file at byte offset %llu", (unsigned long long)m_fileSize);
+    if (d.byteOffset < int64_t(m_fileSize))
+      text += Fmt(" (a field read at byte offset %lld is longer than what is left)",
+                  (long long)d.byteOffset);
+    return text;
   }
   if (message == "Out of memory")
     return "damaged: " + record + " asks for more memory than is available";

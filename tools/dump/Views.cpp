@@ -835,10 +835,10 @@ Json SymbolLookupJson(Session& s, const std::string& name) {
 
 std::string SymbolLookupText(const Json& j) {
   std::string name = Str(j["name"]);
-  if (!j["found"].get<bool>()) return "Symbol " + name + ": not found\n";
+  if (!j["found"].get<bool>()) return "Symbol " + name + ": not found\n\n";
   std::string out = "Symbol " + name;
   if (!j["global"].is_null()) out += Fmt(" (the global lookup finds %u)", U32(j["global"]));
-  return out + ":\n" + SymbolTableText(j["matches"]);
+  return out + ":\n" + SymbolTableText(j["matches"]) + "\n";
 }
 
 // ---------------------------------------------------------------------------
