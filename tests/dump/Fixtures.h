@@ -66,6 +66,8 @@ inline ubrofw::Writer Edges() {
   using ubrofw::Range;
   ubrofw::Writer w;
   w.Start();
+  // A type whose name is longer than a table column grows.
+  w.TypeFunction20(200, 6, 0, {6, 6, 6, 6, 6, 6, 6, 6});
   w.BegPgm("edges").Aux1(0, "1.5");
   w.FileRef(0, "src/edges.c", 0, 0, 12, 1, 2, 120);
   // The writes that lie outside any function.
@@ -74,6 +76,7 @@ inline ubrofw::Writer Edges() {
   w.SymbolDef(1, 0, 0x0000, "first", 6);
   w.SymbolDef(2, 0, 0x0000, "second", 6);  // same address: not the label
   w.SymbolDef(4, 2, 0x0020, "in_data", 6);
+  w.SymbolDef(2, 0, 0x0006, "callback", 200);
   w.FuncBegin1("f", {Local{0, 0, 0, "none", 6, {}}, Local{8, 0, 40, "pair", 6, {}},
                      Local{7, 0, 4, "frame", 6, {}}, Local{22, 0, 99, "value", 6, {}},
                      Local{23, 0, 0, "other", 6, {}},

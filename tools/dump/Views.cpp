@@ -16,9 +16,12 @@ namespace {
 const uint32_t kNone = 0xFFFFFFFFu;
 
 // A text table: columns as wide as their widest cell, the last one unpadded;
-// number columns are aligned to the right, as readelf prints them.
+// number columns are aligned to the right, as readelf prints them. A cell
+// longer than kWideCell (a long function type, a deep scope path) does not
+// widen its column: it pushes the rest of its own row to the right instead.
 class Table {
  public:
+  static const size_t kWideCell = 40;
   explicit Table(std::vector<std::string> header, std::set<size_t> numeric = {})
       : m_numeric(std::move(numeric)) {
     m_rows.push_back(std::move(header));
@@ -29,13 +32,13 @@ class Table {
     for (const auto& row : m_rows)
       for (size_t i = 0; i < row.size(); ++i) {
         if (width.size() <= i) width.push_back(0);
-        width[i] = std::max(width[i], row[i].size());
+        if (row[i].size() <= kWideCell) width[i] = std::max(width[i], row[i].size());
       }
     std::string out;
     for (const auto& row : m_rows) {
       std::string line = indent;
       for (size_t i = 0; i < row.size(); ++i) {
-        std::string pad(width[i] - row[i].size(), ' ');
+        std::string pad(width[i] > row[i].size() ? width[i] - row[i].size() : 0, ' ');
         bool last = i + 1 == row.size();
         if (m_numeric.count(i))
           line += pad + row[i];
@@ -68,6 +71,11 @@ std::string RangeText(const Json& low, const Json& high) {
 
 // "0x0000-0x01FF": an inclusive span of addresses.
 std::string SpanText(uint32_t first, uint32_t last) { return Hex(first) + "-" + Hex(last); }
+
+std::string Trimmed(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
 
 std::string Plural(uint64_t n, const char* one, const char* many) {
   return Fmt("%llu %s", (unsigned long long)n, n == 1 ? one : many);
@@ -331,7 +339,7 @@ std::string ModulesText(const Json& j) {
     t.Add({std::to_string(U32(m["index"])),
            m["scope"].is_null() ? "-" : std::to_string(U32(m["scope"])),
            RangeText(m["low"], m["high"]), m["created"].is_null() ? "-" : Str(m["created"]),
-           m["tool_version"].is_null() ? "-" : Str(m["tool_version"]),
+           m["tool_version"].is_null() ? "-" : Trimmed(Str(m["tool_version"])),
            std::to_string(U32(m["debug"])), name});
   }
   return "Modules (" + std::to_string(j.size()) + "):\n" + t.Render();
