@@ -3,9 +3,14 @@
 // the component.
 #include <gtest/gtest.h>
 
+// The component's platform header first: on Windows it supplies the
+// declarations that the diagnostics header otherwise takes from the Linux
+// public header.
+// clang-format off
+#include "TestSupport.h"
 #include "../component/MirlParserUbrofDiag.h"
 #include "../ubrof/WrittenRanges.h"
-#include "TestSupport.h"
+// clang-format on
 
 using mirl::MemoryWrites;
 using mirl::WrittenRanges;
