@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
       "ubrofdump"};
   app.footer(kFooter);
   app.get_formatter()->column_width(34);
-  app.add_option("FILE", o.file, "UBROF object file (.d90, .dbg, ...)");
+  app.add_option("FILE", o.file, "UBROF object file (.d90, .dbg, ...)")->type_name("");
 
   const char* views = "Views (combinable)";
   app.add_flag("-a,--all", o.all, "Every view below")->group(views);
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
 
   const char* lookups = "Lookups";
   app.add_option("--addr", o.addresses,
-                 "Source position and scope chain of program addresses (like addr2line -f)")
+                 "File:line:column and scope chain of addresses (addr2line -f)")
       ->type_name("ADDR")
       ->expected(1, -1)
       ->delimiter(',')
@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
       ->type_name("FILE:LINE")
       ->allow_extra_args(false)
       ->group(lookups);
-  app.add_option("--symbol", o.symbolQueries, "Symbols of this name and where they live")
+  app.add_option("--symbol", o.symbolQueries,
+                 "Every symbol of this name and its location (repeatable)")
       ->type_name("NAME")
       ->allow_extra_args(false)
       ->group(lookups);
@@ -135,8 +136,7 @@ int main(int argc, char** argv) {
       ->group(exports);
 
   const char* paths = "Source paths";
-  app.add_option("--remap", o.remaps,
-                 "Report the stored source path OLD as NEW, and accept NEW in --line")
+  app.add_option("--remap", o.remaps, "Show stored source path OLD as NEW; NEW works in --line")
       ->type_name("OLD=NEW")
       ->allow_extra_args(false)
       ->group(paths);
