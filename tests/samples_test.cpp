@@ -525,13 +525,22 @@ TEST_P(HexOracle, ProgramMemoryEqualsTheHexImage) {
         ADD_FAILURE() << "address 0x" << std::hex << a << ": image 0x" << unsigned(got)
                       << ", HEX 0x" << unsigned(it->second);
     } else {
-      // Never written: the image still holds its fill value there. (A written
-      // 0xFF would look the same; the bounds above are the stronger check.)
+      // Never written: the image still holds its fill value there.
       ++gaps;
       EXPECT_EQ(got, 0xFF) << "address 0x" << std::hex << a << " is not in the HEX file";
     }
   }
   EXPECT_EQ(mismatches, 0u);
+
+  // The parse's record of written addresses: exactly the HEX file's runs
+  // (a written 0xFF would look like fill above; here it cannot hide).
+  std::vector<std::pair<uint32_t, uint32_t>> hexRuns;
+  for (const auto& b : hex)
+    if (!hexRuns.empty() && hexRuns.back().second + 1 == b.first)
+      hexRuns.back().second = b.first;
+    else
+      hexRuns.emplace_back(b.first, b.first);
+  EXPECT_EQ(c_->MemoryWritten().Code.Runs(), hexRuns);
   RecordProperty("hex_bytes", int(hex.size()));
   RecordProperty("gap_bytes", int(gaps));
 }
