@@ -31,6 +31,9 @@ long ModuleLockCount();
 template <class Itf, const IID* piid>
 class DispatchPart : public Itf {
  public:
+  // IMirlParser has a GetTypeInfo of its own; keep it visible next to
+  // IDispatch's.
+  using Itf::GetTypeInfo;
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
     if (!pctinfo) return E_POINTER;
     ITypeInfo* pInfo = nullptr;

@@ -128,13 +128,15 @@ HRESULT UnregisterTypeLibrary(const std::wstring& libid) {
   // The neutral key first, so that UnRegisterTypeLib finds the version key
   // empty after its own locale and removes it as well.
   DeleteTree(HKEY_CLASSES_ROOT, NeutralTypeLibKey(libid));
-  HRESULT hr = UnRegisterTypeLib(LIBID_MIRLPARSERUBROFLib, kTypeLibMajor, kTypeLibMinor,
-                                 kTypeLibLcid, SYS_WIN64);
-  // Not registered (any more) is what unregistration wants.
-  if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ||
-      hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-    hr = S_OK;
-  return hr;
+  // Not registered (any more) is what unregistration wants; runtimes differ
+  // in the status UnRegisterTypeLib gives for that, so look first.
+  HKEY hKey = nullptr;
+  const std::wstring localeKey = L"TypeLib\\" + libid + L"\\1.0\\409";
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, localeKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    return S_OK;
+  RegCloseKey(hKey);
+  return UnRegisterTypeLib(LIBID_MIRLPARSERUBROFLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLcid,
+                           SYS_WIN64);
 }
 
 }  // namespace

@@ -285,3 +285,22 @@ TEST(InterfaceDescription, GuidsAgreeEverywhere) {
   }
   EXPECT_EQ(distinct.size(), 6u);
 }
+
+// The parser's own status codes: #define in the Linux header, cpp_quote in
+// the IDL (so that they reach the generated header).
+TEST(InterfaceDescription, StatusCodesAgree) {
+  std::regex re(R"(#define\s+(PARSER_E_\w+)\s+\(\(HRESULT\)(0x[0-9A-Fa-f]+)\))");
+  auto codes = [&](const std::string& text) {
+    std::map<std::string, unsigned long> m;
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it)
+      m[(*it)[1]] = std::stoul((*it)[2], nullptr, 16);
+    return m;
+  };
+  std::map<std::string, unsigned long> linuxCodes =
+      codes(SourceFile("/component/MirlParserUbrof.h"));
+  EXPECT_EQ(linuxCodes.size(), 7u);
+  EXPECT_EQ(codes(SourceFile("/component/MirlParserUbrof.idl")), linuxCodes);
+  if (!std::string(MIRL_GENERATED_HEADER).empty()) {
+    EXPECT_EQ(codes(Slurp(MIRL_GENERATED_HEADER)), linuxCodes);
+  }
+}
