@@ -131,7 +131,7 @@ struct TypeInfoEntry {
 
 SRWLOCK g_TypeInfoLock = SRWLOCK_INIT;
 ITypeLib* g_pTypeLib = nullptr;
-TypeInfoEntry g_TypeInfos[4];
+TypeInfoEntry g_TypeInfos[8];  // the library holds five types
 unsigned g_cTypeInfos = 0;
 
 // Loads the module's type library; called with the lock held.

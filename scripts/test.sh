@@ -21,14 +21,17 @@ cmake --build build/asan
 echo "== Windows: MinGW-w64 cross build, tests under Wine"
 scripts/deps.sh $(cat scripts/packages-windows.txt)
 cmake -S . -B build/mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 cmake --build build/mingw
 # Headless Wine in a prefix of its own inside the build directory.
 unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX="$PWD/build/mingw/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-build/mingw/wine-run.sh --boot
+mkdir -p "$WINEPREFIX"
 # One persistent wineserver for the whole run (each test would otherwise wait
 # for Wine's background processes to end); stopped whatever happens.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true  # one may be running already
+# Creates the prefix if needed and starts Wine's services detached from the
+# tests' output pipes.
+build/mingw/wine-run.sh --boot
 (cd build/mingw && ctest --output-on-failure -j"$jobs")

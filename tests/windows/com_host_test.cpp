@@ -766,6 +766,25 @@ TEST(InProcess, ModuleExportsImportsAndResources) {
   }
 }
 
+TEST(InProcess, UnusedDllUnloadsAndLoadsAgain) {
+  if (g_sta) GTEST_SKIP() << "the objects live in another apartment";
+  {
+    // Late binding loads the type library into the DLL's cache, which the
+    // DLL must release when it is unloaded.
+    Ref<IMirlParser> p;
+    ASSERT_EQ(CreateParser(kProgId, IID_IMirlParser, reinterpret_cast<void**>(&p)), S_OK);
+    EXPECT_EQ(Invoke(AsDispatch(p.p), 1, {Ui1(0)}), S_OK);
+  }
+  ASSERT_NE(LoadedDll(), nullptr);
+  ASSERT_EQ(CanUnloadNow(), S_OK);
+  CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_EQ(LoadedDll(), nullptr);
+  Ref<IMirlParser> again;
+  ASSERT_EQ(CreateParser(kProgId, IID_IMirlParser, reinterpret_cast<void**>(&again)), S_OK);
+  EXPECT_EQ(Invoke(AsDispatch(again.p), 1, {Ui1(0)}), S_OK);
+  EXPECT_EQ(IdOf(AsDispatch(again.p), L"LookupLabel"), 0x21);
+}
+
 // ---------------------------------------------------------------------------
 // The version message: a file newer than UBROF8 shows one message and fails.
 // Headless, MessageBoxA returns at once; a hook on the DLL's import of it
