@@ -3,6 +3,7 @@
 // blocks larger than the buffer, and the end of the file after all of that.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "TestSupport.h"
