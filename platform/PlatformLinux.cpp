@@ -3,8 +3,6 @@
 // a 4-byte byte-length prefix, UTF-16 code units and a 16-bit terminator;
 // safe arrays and their data come from the task allocator; the ANSI code
 // page is UTF-8.
-#include "Platform.h"
-
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include <new>
 
 #include "ModuleStrings.h"
+#include "Platform.h"
 
 // ---------------------------------------------------------------------------
 // Automation strings
@@ -181,7 +180,12 @@ std::string BstrToAnsi(const OLECHAR* bstr, bool* pbOk) {
   if (pbOk) *pbOk = bstr != nullptr;
   std::string out;
   if (!bstr) return out;
-  for (size_t i = 0; bstr[i]; ++i) {
+  // ASCII, the usual case, is copied straight; the rest is encoded below.
+  size_t i = 0;
+  while (bstr[i] && bstr[i] < 0x80) ++i;
+  out.resize(i);
+  for (size_t k = 0; k < i; ++k) out[k] = char(bstr[k]);
+  for (; bstr[i]; ++i) {
     uint32_t c = bstr[i];
     if (c >= 0xD800 && c <= 0xDBFF && bstr[i + 1] >= 0xDC00 && bstr[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (bstr[i + 1] - 0xDC00);
@@ -209,9 +213,19 @@ std::string BstrToAnsi(const OLECHAR* bstr, bool* pbOk) {
 }
 
 BSTR AnsiToBstr(const char* psz) {
-  std::u16string w;
   const auto* s = reinterpret_cast<const unsigned char*>(psz ? psz : "");
   size_t n = std::strlen(reinterpret_cast<const char*>(s));
+  // ASCII, the usual case, goes straight into the new string.
+  size_t ascii = 0;
+  while (ascii < n && s[ascii] < 0x80) ++ascii;
+  if (ascii == n && n <= 0x3FFFFFF0u) {
+    BSTR str = SysAllocStringLen(nullptr, UINT(n));
+    if (str)
+      for (size_t k = 0; k < n; ++k) str[k] = OLECHAR(s[k]);
+    return str;
+  }
+  std::u16string w;
+  w.reserve(n);  // never more units than bytes
   for (size_t i = 0; i < n;) {
     unsigned char b = s[i];
     uint32_t c;

@@ -167,6 +167,9 @@ std::string FileMapper::MapPath(const std::string& stored) const {
 }
 
 std::string FileMapper::UnmapPath(const std::string& host) const {
+  // Nothing registered, nothing to compare with: the path stays as it is
+  // (and needs no resolution, which costs a locked cache lookup).
+  if (m_Map.empty()) return host;
   PathIdentity identity(host, m_strBaseDirectory);
   for (const auto& pair : m_Map)
     if (identity.IsSameFile(pair.second)) return pair.first;
