@@ -114,6 +114,7 @@ HRESULT CMirlParserUbrof::ParseObjectFile(BSTR* pbstrPath, ULONG /*ulParseFlags*
   int result = 0;
   {
     mirl::CParser parser(tables);
+    parser.m_pWrites = &m_Writes;
     result = parser.ParseFile(ok ? path.c_str() : nullptr);
     m_LastDiagnostic = parser.Diagnostic();
   }

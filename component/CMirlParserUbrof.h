@@ -160,6 +160,8 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
   // What ended the last failed ParseObjectFile, for tools.
   const mirl::ParseDiagnostic& LastParseDiagnostic() const { return m_LastDiagnostic; }
   bool IsParsed() const { return (m_ulState & kStateParsed) != 0; }
+  // The address runs that the object file wrote into each memory image.
+  const mirl::MemoryWrites& MemoryWritten() const { return m_Writes; }
 
   enum : ULONG { kStateInitialized = 0x1, kStateParsed = 0x2 };
 
@@ -203,6 +205,7 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
   IUnknown* m_pOuter;
   NonDelegatingUnknown m_Inner;
   mirl::ParseDiagnostic m_LastDiagnostic;
+  mirl::MemoryWrites m_Writes;
 };
 
 #endif

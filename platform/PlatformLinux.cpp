@@ -15,6 +15,8 @@
 #include <mutex>
 #include <new>
 
+#include "ModuleStrings.h"
+
 // ---------------------------------------------------------------------------
 // Automation strings
 // ---------------------------------------------------------------------------
@@ -303,12 +305,10 @@ unsigned long CurrentThreadId() { return (unsigned long)syscall(SYS_gettid); }
 
 std::string LoadStringResource(unsigned id) {
   switch (id) {
-    case 100:
-      return "MirlParserUbrof";
-    case 101:
-      return "MirlParserUbrof is the object file parser module for IAR UBROF object file "
-             "formats. Please report problems with parsing to the MIRL Studio support, "
-             "together with the object file concerned.";
+    case MIRL_IDS_PROJNAME:
+      return MIRL_PROJECT_NAME;
+    case MIRL_IDS_DESCRIPTION:
+      return MIRL_DESCRIPTION;
     default:
       return std::string();
   }

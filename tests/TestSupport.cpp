@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -30,7 +29,8 @@ struct TempRoot {
     fs::remove_all(path, ec);
   }
 };
-std::mutex g_mutex;
+// platform::Mutex, not std::mutex: the Windows test build has no std::mutex.
+platform::Mutex g_mutex;
 unsigned g_counter = 0;
 }  // namespace
 
@@ -40,7 +40,7 @@ std::string TempDir() {
 }
 
 std::string UniquePath(const std::string& stem, const std::string& ext) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  platform::MutexLock lock(g_mutex);
   return (fs::path(TempDir()) / (stem + std::to_string(++g_counter) + ext)).string();
 }
 

@@ -1,14 +1,17 @@
-// The Linux automation runtime and platform services behave as the component
-// and its hosts rely on.
+// The automation runtime and platform services behave as the component and
+// its hosts rely on, on both platforms (our own runtime on Linux, oleaut32 on
+// Windows). Platform-specific expectations live in platform_linux_test.cpp and
+// platform_windows_test.cpp.
+#include "../platform/Platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
-#include "../platform/Platform.h"
+#include "../platform/ModuleStrings.h"
 
 TEST(Bstr, IsLengthPrefixedAndTerminated) {
-  const char16_t text[] = u"ab\0cd";
+  const OLECHAR text[] = {OLECHAR(0x61), OLECHAR(0x62), 0, OLECHAR(0x63), OLECHAR(0x64), 0};
   BSTR b = SysAllocStringLen(text, 5);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(SysStringLen(b), 5u);
@@ -21,28 +24,10 @@ TEST(Bstr, IsLengthPrefixedAndTerminated) {
   SysFreeString(nullptr);  // null-safe
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  BSTR z = SysAllocStringLen(nullptr, 3);
+  BSTR z = SysAllocStringLen(nullptr, 3);  // contents unspecified, length and terminator not
   EXPECT_EQ(SysStringLen(z), 3u);
-  EXPECT_EQ(z[0], 0);
+  EXPECT_EQ(z[3], 0);
   SysFreeString(z);
-}
-
-TEST(Bstr, AnsiRoundTripIsUtf8) {
-  const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80 C:\\x";
-  BSTR b = platform::AnsiToBstr(text);
-  EXPECT_EQ(b[2], 0x00FC);
-  EXPECT_EQ(SysStringLen(b), 13u);  // the emoji is a surrogate pair
-  EXPECT_EQ(platform::BstrToAnsi(b), text);
-  SysFreeString(b);
-  bool ok = true;
-  EXPECT_EQ(platform::BstrToAnsi(nullptr, &ok), "");
-  EXPECT_FALSE(ok);
-  // Malformed UTF-8 becomes a replacement character, never a failure.
-  BSTR bad = platform::AnsiToBstr("a\xFF" "b\xC3");
-  ASSERT_EQ(SysStringLen(bad), 4u);
-  EXPECT_EQ(bad[1], 0xFFFD);
-  EXPECT_EQ(bad[3], 0xFFFD);
-  SysFreeString(bad);
 }
 
 TEST(SafeArray, OneDimensionalBytesAndLongs) {
@@ -93,23 +78,28 @@ TEST(Variant, LayoutMatchesWindows) {
   EXPECT_EQ(VariantClear(&v), S_OK);
 }
 
-TEST(Dates, TextIsFourDigitYearLocaleForm) {
-  EXPECT_EQ(platform::DateToText(36518.5208333333333), "12/24/1999 12:30:00 PM");
-  EXPECT_EQ(platform::DateToText(36518.0), "12/24/1999");
-  EXPECT_EQ(platform::DateToText(0.25), "6:00:00 AM");
-  EXPECT_EQ(platform::DateToText(2.0), "1/1/1900");
-  EXPECT_EQ(platform::DateToText(-1.25), "12/29/1899 6:00:00 AM");
-}
-
-TEST(Threads, IdsDifferBetweenThreads) {
-  unsigned long mine = platform::CurrentThreadId(), other = 0;
-  std::thread t([&] { other = platform::CurrentThreadId(); });
-  t.join();
-  EXPECT_NE(mine, other);
-  EXPECT_NE(mine, 0ul);
+TEST(Bstr, AsciiRoundTrip) {
+  const std::string text = "C:\\work\\prog.d90 ~!";
+  BSTR b = platform::AnsiToBstr(text);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), text.size());
+  EXPECT_EQ(b[2], u'\\');
+  EXPECT_EQ(platform::BstrToAnsi(b), text);
+  SysFreeString(b);
+  bool ok = false;
+  BSTR empty = platform::AnsiToBstr("");
+  ASSERT_NE(empty, nullptr);  // an empty string, not a null one
+  EXPECT_EQ(SysStringLen(empty), 0u);
+  EXPECT_EQ(platform::BstrToAnsi(empty, &ok), "");
+  EXPECT_TRUE(ok);
+  SysFreeString(empty);
+  EXPECT_EQ(platform::BstrToAnsi(nullptr, &ok), "");
+  EXPECT_FALSE(ok);
 }
 
 TEST(Resources, DescriptionAndProjectName) {
   EXPECT_EQ(platform::LoadStringResource(100), "MirlParserUbrof");
+  EXPECT_EQ(platform::LoadStringResource(101), MIRL_DESCRIPTION);
   EXPECT_NE(platform::LoadStringResource(101).find("IAR UBROF"), std::string::npos);
+  EXPECT_EQ(platform::LoadStringResource(102), "");
 }

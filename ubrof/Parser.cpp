@@ -204,7 +204,10 @@ int CParser::ParseFile(const char* pszPath) {
         if (SkipUnknownTag(uint8_t(tag))) continue;
         throw kErrUnknownTag;
       }
+      const uint32_t code = m_ulCodeAddress, eeprom = m_ulEepromAddress, data = m_ulDataAddress;
       if ((this->*(entry->Handler))() != 0) throw kErrHandlerFailed;
+      if (m_pWrites && tag == 0x39)  // t_abs_var
+        m_pWrites->Note(code, m_ulCodeAddress, eeprom, m_ulEepromAddress, data, m_ulDataAddress);
       if (tag == 0xFF) {
         result = 1;
         break;

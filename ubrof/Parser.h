@@ -19,6 +19,7 @@
 #include "../types/TypeTable.h"
 #include "DMemory.h"
 #include "Modules.h"
+#include "WrittenRanges.h"
 
 namespace mirl {
 
@@ -188,6 +189,8 @@ class CParser {
   uint32_t m_ulModuleState = 0;
   uint32_t m_ulPendingStatements = 0;
   std::map<std::string, uint32_t> m_EmbeddedNames;
+  // Where t_abs_var wrote, for tools; null when nobody asks.
+  MemoryWrites* m_pWrites = nullptr;
 
  private:
   uint64_t m_ullFileSize = 0;

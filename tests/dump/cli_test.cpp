@@ -1,0 +1,401 @@
+// ubrofdump as a person runs it: error messages for files it cannot use,
+// the command line, JSON output, lookups and exports, checked against what
+// the fixtures were built from.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "../../tools/dump/IntelHex.h"
+#include "Fixtures.h"
+#include "RunTool.h"
+
+using dumptest::RunDump;
+using dumptest::ToolRun;
+using Json = nlohmann::json;
+
+namespace {
+
+struct DumpCli : ::testing::Test {
+  static std::string dir;
+  static void SetUpTestSuite() {
+    dir = dumptest::ScratchDir("cli");
+    ASSERT_TRUE(dumpfix::Edges().Save(dir + "/edges.d90"));
+    ASSERT_TRUE(dumpfix::Eeprom().Save(dir + "/eeprom.d90"));
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  static std::string Save(const ubrofw::Writer& w, const std::string& name) {
+    EXPECT_TRUE(w.Save(dir + "/" + name));
+    return name;
+  }
+  static Json JsonOf(const ToolRun& r) {
+    Json j = Json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(j.is_discarded()) << r.out;
+    return j;
+  }
+};
+std::string DumpCli::dir;
+
+// Runs of consecutive addresses of a byte map, as [first, last] pairs.
+std::vector<std::pair<uint32_t, uint32_t>> RunsOf(const std::map<uint32_t, uint8_t>& bytes) {
+  std::vector<std::pair<uint32_t, uint32_t>> runs;
+  for (const auto& b : bytes) {
+    if (!runs.empty() && uint64_t(runs.back().second) + 1 == b.first)
+      runs.back().second = b.first;
+    else
+      runs.emplace_back(b.first, b.first);
+  }
+  return runs;
+}
+
+// ---------------------------------------------------------------------------
+// Files that cannot be used: one line on stderr that names the file and
+// says what is wrong and where; exit status 1.
+// ---------------------------------------------------------------------------
+TEST_F(DumpCli, MissingFileDirectoryAndEmptyFile) {
+  ToolRun r = RunDump({"no-such.d90"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ubrofdump: no-such.d90: No such file or directory\n");
+  EXPECT_EQ(r.out, "");
+
+  std::filesystem::create_directories(dir + "/sub.d90");
+  r = RunDump({"sub.d90"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("sub.d90: is a directory"), std::string::npos) << r.err;
+
+  Save(ubrofw::Writer(), "empty.d90");
+  r = RunDump({"empty.d90"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not a UBROF object file: the file is empty"), std::string::npos) << r.err;
+}
+
+TEST_F(DumpCli, FileThatIsNotUbrofShowsItsFirstBytes) {
+  std::ofstream(dir + "/text.d90") << ":10010000214601360121470136007EFE09D2190140\n";
+  ToolRun r = RunDump({"text.d90"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "ubrofdump: text.d90: not a UBROF object file: it begins with the bytes 3A 31 30 30, "
+            "a UBROF object file begins with A5\n");
+}
+
+TEST_F(DumpCli, NewerVersionIsNamedOnce) {
+  ToolRun r = RunDump({Save(dumpfix::Newer().w, "newer.d90")}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("newer.d90: UBROF version 10 (10.0.6) is newer than UBROF8"),
+            std::string::npos)
+      << r.err;
+  // The component's own message window text is not printed on top of it.
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+TEST_F(DumpCli, CutFileNamesTheRecordAndTheOffsets) {
+  dumpfix::Damaged d = dumpfix::CutInsideRecord();
+  ToolRun r = RunDump({Save(d.w, "cut.d90")}, dir);
+  EXPECT_EQ(r.status, 1);
+  const std::string lead =
+      "ubrofdump: cut.d90: truncated or damaged: record t_beg_lib (tag 0x00) "
+      "at byte offset " +
+      std::to_string(d.recordOffset) + " runs past the end of the file at byte offset " +
+      std::to_string(d.w.Size());
+  ASSERT_EQ(r.err.compare(0, lead.size(), lead), 0) << r.err;
+  // The module name's length asks for more bytes than are left, so the
+  // read stops before the end: the message says where.
+  const std::string field = " (a field read at byte offset ";
+  size_t at = r.err.find(field);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  size_t offset = std::stoul(r.err.substr(at + field.size()));
+  EXPECT_GT(offset, d.recordOffset);
+  EXPECT_LT(offset, d.w.Size());
+}
+
+TEST_F(DumpCli, DamagedFilesSayWhatAndWhere) {
+  dumpfix::Damaged d = dumpfix::MissingEnd();
+  ToolRun r = RunDump({Save(d.w, "no-end.d90")}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("truncated: the file ends at byte offset " + std::to_string(d.w.Size()) +
+                       ", between records"),
+            std::string::npos)
+      << r.err;
+
+  d = dumpfix::UnknownTag();
+  r = RunDump({Save(d.w, "unknown.d90")}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("unknown record tag 0x99 at byte offset " + std::to_string(d.recordOffset)),
+            std::string::npos)
+      << r.err;
+
+  d = dumpfix::OldScopeRecord();
+  r = RunDump({Save(d.w, "old.d90")}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("record t_func_begin (tag 0x50) at byte offset " +
+                       std::to_string(d.recordOffset) + " is an older scope record"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(DumpCli, JsonModeReportsTheErrorAsADocument) {
+  dumpfix::Damaged d = dumpfix::UnknownTag();
+  ToolRun r = RunDump({"--json", Save(d.w, "unknown-json.d90")}, dir);
+  EXPECT_EQ(r.status, 1);
+  Json j = JsonOf(r);
+  EXPECT_EQ(j["file"], "unknown-json.d90");
+  EXPECT_NE(j["error"]["message"].get<std::string>().find("0x99"), std::string::npos);
+  EXPECT_FALSE(r.err.empty()) << "the message also goes to stderr";
+}
+
+// ---------------------------------------------------------------------------
+// The command line: mistakes exit with 2 before the file is read.
+// ---------------------------------------------------------------------------
+TEST_F(DumpCli, WrongArgumentsExitWithTwo) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"--addr", "xyz", "edges.d90"},
+      {"edges.d90", "--range", "10:10"},
+      {"edges.d90", "--range", "0+5000000"},
+      {"edges.d90", "--line", "edges.c"},
+      {"edges.d90", "--line", "edges.c:0"},
+      {"edges.d90", "--memory-type", "flash", "--range", "0+1"},
+      {"edges.d90", "--remap", "=x"},
+      {"edges.d90", "--no-such-option"},
+  };
+  for (const auto& args : wrong) {
+    ToolRun r = RunDump(args, dir);
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    EXPECT_EQ(r.status, 2) << shown << "\n" << r.err;
+    EXPECT_FALSE(r.err.empty()) << shown;
+    EXPECT_EQ(r.out.find("File:"), std::string::npos) << shown;
+  }
+  ToolRun help = RunDump({"--help"}, dir);
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--all", "--addr", "--line", "--symbol", "--ihex", "--eeprom-ihex",
+                             "--bin", "--remap", "--base-dir", "--json", "--range", "Examples:"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(DumpCli, AddressListMayComeBeforeTheFile) {
+  ToolRun before = RunDump({"--addr", "4", "edges.d90"}, dir);
+  ToolRun after = RunDump({"edges.d90", "--addr", "4"}, dir);
+  EXPECT_EQ(before.status, after.status);
+  EXPECT_EQ(before.out, after.out);
+  EXPECT_NE(before.out.find("0x00000004:"), std::string::npos) << before.out << before.err;
+}
+
+// ---------------------------------------------------------------------------
+// Views as JSON: one document, stable names, the facts the fixture holds.
+// ---------------------------------------------------------------------------
+TEST_F(DumpCli, AllViewsMakeOneDocument) {
+  ToolRun r = RunDump({"--lines", "--json", "edges.d90", "--all"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  Json j = JsonOf(r);
+  // Views appear in a fixed order, whatever order the switches came in.
+  std::vector<std::string> keys;
+  nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(r.out);
+  for (auto it = ordered.begin(); it != ordered.end(); ++it) keys.push_back(it.key());
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"file", "summary", "modules", "scopes", "symbols", "labels",
+                                      "types", "memory_attributes", "sources", "lines", "memory"}));
+  EXPECT_EQ(j["summary"]["ubrof_version"], "8.0.2");
+  EXPECT_EQ(j["summary"]["time_of_build"], "1999-12-24 12:30:00");
+  EXPECT_EQ(j["summary"]["counts"]["modules"], 2);
+  EXPECT_EQ(j["summary"]["counts"]["hidden_modules"], 1);
+  EXPECT_EQ(j["modules"][1]["name"], "?hidden");
+  EXPECT_EQ(j["modules"][1]["hidden"], true);
+}
+
+TEST_F(DumpCli, WrittenRunsAreExactlyWhatTheFileWrote) {
+  ToolRun r = RunDump({"--memory", "--json", "edges.d90"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  Json m = JsonOf(r)["memory"];
+  for (int memory : {1, 2}) {
+    std::map<uint32_t, uint8_t> expected = dumpfix::Expected(dumpfix::EdgesWrites(), memory, false);
+    const Json& image = m[memory == 1 ? "program" : "data"];
+    ASSERT_TRUE(image.is_object()) << m.dump();
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
+    for (const Json& run : image["written"]) runs.emplace_back(run["first"], run["last"]);
+    EXPECT_EQ(runs, RunsOf(expected)) << image.dump();
+    EXPECT_EQ(image["written_bytes"], expected.size());
+    EXPECT_EQ(image["lowest"], expected.begin()->first);
+    EXPECT_EQ(image["highest"], expected.rbegin()->first);
+  }
+  EXPECT_TRUE(m["eeprom"].is_null()) << "below version 2.0 segment type 3 is program memory";
+}
+
+TEST_F(DumpCli, SymbolLocationsOfEveryKind) {
+  ToolRun r = RunDump({"--symbols", "--labels", "--json", "edges.d90"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  Json j = JsonOf(r);
+  std::map<std::string, Json> byName;
+  for (const Json& s : j["symbols"]) byName[s["name"]] = s;
+  EXPECT_EQ(byName["none"]["location"], (Json{{"kind", "none"}}));
+  // Register 40 names a register pair whose first register is at 16.
+  EXPECT_EQ(byName["pair"]["location"],
+            (Json{{"kind", "address"}, {"memory", "register"}, {"address", 16}}));
+  EXPECT_EQ(byName["frame"]["location"], (Json{{"kind", "relative"}, {"value", 4}}));
+  EXPECT_EQ(byName["value"]["location"], (Json{{"kind", "constant"}, {"value", 99}}));
+  EXPECT_EQ(byName["other"]["location"], (Json{{"kind", "other"}}));
+  const Json& stat = byName["stat"];
+  EXPECT_EQ(stat["location"], (Json{{"kind", "address"}, {"memory", "data"}, {"address", 0x40}}));
+  ASSERT_EQ(stat["ranges"].size(), 1u);
+  EXPECT_EQ(stat["ranges"][0]["start"], 4);
+  EXPECT_EQ(stat["ranges"][0]["location"],
+            (Json{{"kind", "address"}, {"memory", "register"}, {"address", 20}}));
+  EXPECT_EQ(stat["scope_path"], "edges/f");
+  EXPECT_EQ(stat["type"]["name"], "int");
+  EXPECT_EQ(byName["in_data"]["scope_path"], "edges");
+  EXPECT_EQ(byName["hidden_sym"]["scope_path"], "?hidden");
+  // Two symbols at program address 0: the first one defined is the label.
+  ASSERT_FALSE(j["labels"].empty());
+  EXPECT_EQ(j["labels"][0], (Json{{"address", 0}, {"name", "first"}}));
+}
+
+TEST_F(DumpCli, ScopesAndStatements) {
+  ToolRun r = RunDump({"--scopes", "--lines", "--json", "edges.d90"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  Json j = JsonOf(r);
+  ASSERT_GE(j["scopes"].size(), 3u);
+  EXPECT_EQ(j["scopes"][0]["name"], "edges");
+  EXPECT_EQ(j["scopes"][0]["kind"], "module");
+  EXPECT_EQ(j["scopes"][1]["name"], "f");
+  EXPECT_EQ(j["scopes"][1]["depth"], 1);
+  EXPECT_EQ(j["scopes"][1]["parent"], j["scopes"][0]["id"]);
+  // f's code is the 4 bytes that followed its one kept statement.
+  EXPECT_EQ(j["scopes"][1]["low"], 2);
+  EXPECT_EQ(j["scopes"][1]["high"], 6);
+  // The statements without code are gone; the kept one is line 2, 1-based.
+  ASSERT_EQ(j["lines"].size(), 1u);
+  EXPECT_EQ(j["lines"][0]["address"], 2);
+  EXPECT_EQ(j["lines"][0]["length"], 4);
+  EXPECT_EQ(j["lines"][0]["file"], "src/edges.c");
+  EXPECT_EQ(j["lines"][0]["line"], 2);
+  EXPECT_EQ(j["lines"][0]["column"], 1);
+  EXPECT_EQ(j["lines"][0]["column_end"], 9);
+}
+
+// ---------------------------------------------------------------------------
+// Lookups
+// ---------------------------------------------------------------------------
+TEST_F(DumpCli, AddressLookupGivesPositionAndScopeChain) {
+  ToolRun r = RunDump({"edges.d90", "--json", "--addr", "2", "5", "6"}, dir);
+  EXPECT_EQ(r.status, 1) << "0x6 lies after the statement's code";
+  Json a = JsonOf(r)["lookups"]["addresses"];
+  ASSERT_EQ(a.size(), 3u);
+  for (int i : {0, 1}) {
+    EXPECT_EQ(a[i]["found"], true);
+    EXPECT_EQ(a[i]["file"], "src/edges.c");
+    EXPECT_EQ(a[i]["line"], 2);
+    EXPECT_EQ(a[i]["statement"], 2);
+    ASSERT_EQ(a[i]["scopes"].size(), 2u);
+    EXPECT_EQ(a[i]["scopes"][0]["name"], "f");
+    EXPECT_EQ(a[i]["scopes"][1]["name"], "edges");
+  }
+  EXPECT_EQ(a[2]["found"], false);
+  ToolRun text = RunDump({"edges.d90", "--addr", "5"}, dir);
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("0x00000005: src/edges.c:2:1-9  (statement at 0x0002)"),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("    in function f  [0x0002, 0x0006)"), std::string::npos);
+}
+
+TEST_F(DumpCli, LineLookupFindsFilesByTheEndOfTheirPath) {
+  for (const char* file : {"src/edges.c", "edges.c", "SRC\\EDGES.C"}) {
+    ToolRun r = RunDump({"edges.d90", "--line", std::string(file) + ":2"}, dir);
+    EXPECT_EQ(r.status, 0) << file << r.err;
+    EXPECT_NE(r.out.find(std::string(file) + ":2: 0x0002"), std::string::npos) << r.out;
+  }
+  ToolRun partial = RunDump({"edges.d90", "--line", "dges.c:2"}, dir);
+  EXPECT_EQ(partial.status, 1);
+  EXPECT_NE(partial.out.find("no source file of this name"), std::string::npos) << partial.out;
+  ToolRun noCode = RunDump({"edges.d90", "--line", "edges.c:40"}, dir);
+  EXPECT_EQ(noCode.status, 1);
+  EXPECT_NE(noCode.out.find("edges.c:40: no code for this line"), std::string::npos);
+}
+
+TEST_F(DumpCli, RemappedPathsAreReportedAndAccepted) {
+  ToolRun r = RunDump({"--remap", "src/edges.c=/elsewhere/edges.c", "--sources", "edges.d90",
+                       "--line", "/elsewhere/edges.c:2"},
+                      dir);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("/elsewhere/edges.c  (stored as src/edges.c)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("/elsewhere/edges.c:2: 0x0002"), std::string::npos) << r.out;
+}
+
+TEST_F(DumpCli, SymbolLookupListsEveryMatch) {
+  ToolRun r = RunDump({"edges.d90", "--symbol", "pair", "--symbol", "nothing", "--json"}, dir);
+  EXPECT_EQ(r.status, 1) << "one name matches nothing";
+  Json s = JsonOf(r)["lookups"]["symbols"];
+  ASSERT_EQ(s.size(), 2u);
+  EXPECT_EQ(s[0]["found"], true);
+  ASSERT_EQ(s[0]["matches"].size(), 1u);
+  EXPECT_EQ(s[0]["matches"][0]["scope_path"], "edges/f");
+  EXPECT_EQ(s[1]["found"], false);
+  EXPECT_TRUE(s[1]["matches"].empty());
+}
+
+// ---------------------------------------------------------------------------
+// Exports
+// ---------------------------------------------------------------------------
+std::map<uint32_t, uint8_t> ReadHex(const std::string& path) {
+  std::map<uint32_t, uint8_t> bytes;
+  std::string why;
+  EXPECT_TRUE(dump::ReadIntelHex(dumptest::Slurp(path), &bytes, &why)) << path << ": " << why;
+  return bytes;
+}
+
+TEST_F(DumpCli, IntelHexHoldsExactlyTheWrittenBytes) {
+  ToolRun r = RunDump({"edges.d90", "--ihex", "edges.hex"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "") << "exports are silent";
+  EXPECT_EQ(ReadHex(dir + "/edges.hex"), dumpfix::Expected(dumpfix::EdgesWrites(), 1, false));
+
+  r = RunDump({"eeprom.d90", "--ihex", "p.hex", "--eeprom-ihex", "e.hex"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadHex(dir + "/p.hex"), dumpfix::Expected(dumpfix::EepromWrites(), 1, true));
+  EXPECT_EQ(ReadHex(dir + "/e.hex"), dumpfix::Expected(dumpfix::EepromWrites(), 4, true));
+}
+
+TEST_F(DumpCli, RawImageRunsFromTheLowestToTheHighestAddress) {
+  ToolRun r = RunDump({"edges.d90", "--bin", "edges.bin", "--json"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string bin = dumptest::Slurp(dir + "/edges.bin");
+  std::map<uint32_t, uint8_t> expected = dumpfix::Expected(dumpfix::EdgesWrites(), 1, false);
+  ASSERT_EQ(bin.size(), size_t(expected.rbegin()->first - expected.begin()->first + 1));
+  size_t unwritten = 0;
+  for (size_t i = 0; i < bin.size(); ++i) {
+    auto it = expected.find(uint32_t(expected.begin()->first + i));
+    if (it == expected.end()) {
+      ++unwritten;
+      EXPECT_EQ(uint8_t(bin[i]), 0xFF) << "gaps read as the fill value, at " << i;
+    } else {
+      EXPECT_EQ(uint8_t(bin[i]), it->second) << i;
+    }
+  }
+  EXPECT_EQ(unwritten, bin.size() - expected.size());
+  Json e = JsonOf(r)["exports"];
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0]["format"], "binary");
+  EXPECT_EQ(e[0]["bytes"], bin.size());
+}
+
+TEST_F(DumpCli, ExportToAnUnwritablePlaceFails) {
+  ToolRun r = RunDump({"edges.d90", "--ihex", "no/such/dir/x.hex"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write no/such/dir/x.hex"), std::string::npos) << r.err;
+}
+
+TEST_F(DumpCli, HexDumpShowsBytesAsWritten) {
+  ToolRun r = RunDump({"edges.d90", "--range", "0+8"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 0..3 from the first write, 2..5 overwritten by the second, 6..7 the third.
+  EXPECT_NE(r.out.find("00000000  a0 a1 b2 b3 b4 b5 c6 c7"), std::string::npos) << r.out;
+  r = RunDump({"edges.d90", "--memory-type", "data", "--range", "20:25", "--json"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(JsonOf(r)["memory"]["dump"]["bytes"], "0102030405");
+}
+
+}  // namespace

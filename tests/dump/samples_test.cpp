@@ -1,0 +1,114 @@
+// ubrofdump on the real sample object files: the Intel HEX it writes must
+// hold the same bytes as the linker's own HEX output of the same link, the
+// files it cannot read must be named as such, and a full dump of the
+// largest sample must be quick.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../../tools/dump/IntelHex.h"
+#include "RunTool.h"
+
+namespace fs = std::filesystem;
+using dumptest::RunDump;
+using dumptest::ToolRun;
+
+namespace {
+
+std::vector<fs::path> Samples(const std::string& ext) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (const auto& dir : fs::directory_iterator(MIRL_SAMPLES_DIR, ec))
+    for (const auto& f : fs::directory_iterator(dir.path(), ec))
+      if (f.path().extension() == ext) found.push_back(f.path());
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+#define SKIP_WITHOUT_SAMPLES()                          \
+  if (!fs::is_directory(MIRL_SAMPLES_DIR))              \
+  GTEST_SKIP() << "the sample folder " MIRL_SAMPLES_DIR \
+                  " is absent; these tests "            \
+                  "need the real object files"
+
+// A record kind whose handler this build lacks makes every real file fail;
+// that is a missing part of the parser, not a fault of the dump.
+std::map<uint32_t, uint8_t> ReadHex(const fs::path& path) {
+  std::map<uint32_t, uint8_t> bytes;
+  std::string why;
+  EXPECT_TRUE(dump::ReadIntelHex(dumptest::Slurp(path.string()), &bytes, &why))
+      << path << ": " << why;
+  return bytes;
+}
+
+TEST(DumpSamples, IntelHexEqualsTheLinkersHexOutput) {
+  SKIP_WITHOUT_SAMPLES();
+  std::string scratch = dumptest::ScratchDir("samples");
+  int compared = 0;
+  for (const fs::path& object : Samples(".d90")) {
+    fs::path oracle = fs::path(object).replace_extension(".hex");
+    if (!fs::exists(oracle)) continue;
+    SCOPED_TRACE(object.string());
+    fs::path out = fs::path(scratch) / (object.parent_path().filename().string() + ".hex");
+    ToolRun r = RunDump({object.string(), "--ihex", out.string()}, scratch);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<uint32_t, uint8_t> ours = ReadHex(out), linker = ReadHex(oracle);
+    ASSERT_FALSE(linker.empty());
+    // Compare address by address, to name the first difference.
+    auto a = ours.begin(), b = linker.begin();
+    for (; a != ours.end() && b != linker.end(); ++a, ++b) {
+      ASSERT_EQ(a->first, b->first) << "first address that only one of the files gives";
+      ASSERT_EQ(a->second, b->second) << "byte at address " << a->first;
+    }
+    EXPECT_EQ(ours.size(), linker.size());
+    ++compared;
+  }
+  EXPECT_GT(compared, 0) << "no sample with a .hex oracle was found";
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+}
+
+TEST(DumpSamples, NewerAndForeignFilesAreRefusedWithAReason) {
+  SKIP_WITHOUT_SAMPLES();
+  std::string scratch = dumptest::ScratchDir("refused");
+  fs::path newer = fs::path(MIRL_SAMPLES_DIR) / "newer-versions" / "ThermoRelay_iar.d90";
+  fs::path text = fs::path(MIRL_SAMPLES_DIR) / "not-ubrof" / "text_image.d43";
+  if (fs::exists(newer)) {
+    ToolRun r = RunDump({newer.string()}, scratch);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("UBROF version 10 (10.0.2) is newer than UBROF8"), std::string::npos)
+        << r.err;
+  }
+  if (fs::exists(text)) {
+    ToolRun r = RunDump({text.string()}, scratch);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not a UBROF object file"), std::string::npos) << r.err;
+  }
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+}
+
+// Speed is measured by the benchmarks; this checks that every view works
+// on the largest real file.
+TEST(DumpSamples, FullDumpOfTheLargestSample) {
+  SKIP_WITHOUT_SAMPLES();
+  std::vector<fs::path> all = Samples(".d90");
+  std::string scratch = dumptest::ScratchDir("largest");
+  fs::path largest;
+  for (const fs::path& p : all) {
+    if (p.parent_path().filename() == "newer-versions") continue;
+    if (largest.empty() || fs::file_size(p) > fs::file_size(largest)) largest = p;
+  }
+  ASSERT_FALSE(largest.empty());
+  // The embedded sources of a sample are extracted next to it; the samples
+  // are read-only, so dump a copy.
+  fs::path copy = fs::path(scratch) / largest.filename();
+  fs::copy_file(largest, copy, fs::copy_options::overwrite_existing);
+  ToolRun r = RunDump({"--all", copy.filename().string()}, scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(r.out.size(), 1000u);
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+}
+
+}  // namespace
