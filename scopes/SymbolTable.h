@@ -67,6 +67,10 @@ class SymbolTable {
   uint32_t FindSymbol(const ScopeTable& scopes, uint32_t scope, const std::string& name,
                       uint32_t* pScopeFound) const;
   static uint32_t RegisterAddress(uint32_t n);
+  // FindSymbolInScope for one step of a longer search: the segment groups
+  // marked in searched are passed over, and those searched now are marked.
+  uint32_t FindSymbolInScope(const ScopeTable& scopes, uint32_t scope, const std::string& name,
+                             std::vector<bool>& searched) const;
 
   std::vector<SymbolRecord> Symbols;
   std::vector<LocationRange> Ranges;

@@ -12,7 +12,7 @@
 # examples/example.d90 and the real samples of MIRL_SAMPLES_DIR (default
 # ../shared/samples), which are linked, not copied. The corpus grows in
 # build/fuzz/corpus from run to run (delete it to start over). Any crash,
-# leak, undefined behaviour, time-out (10 s) or memory use beyond 2 GB stops
+# leak, undefined behaviour, time-out (30 s) or memory use beyond 2 GB stops
 # the run, leaves the input in build/fuzz/findings/ and fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,7 +45,7 @@ fi
 # Inputs are limited to 8 KiB: the real samples (up to 180 KB) take part as
 # their first 8 KiB, and small inputs keep the runs fast. The whole samples
 # are parsed and queried by the unit tests.
-args=(-max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048
+args=(-max_total_time="$seconds" -max_len=8192 -timeout=30 -rss_limit_mb=2048
       -artifact_prefix="$build/findings/" -print_final_stats=1)
 if [ "$processes" -gt 1 ]; then
   args+=(-fork="$processes" -ignore_crashes=0 -ignore_timeouts=0 -ignore_ooms=0)

@@ -219,7 +219,10 @@ inline void DriveEntries(CMirlParserUbrof* c, const std::vector<std::string>& na
   Count(st, p3->GetDie(0, 0, &die));
 }
 
-inline Stats DriveAll(CMirlParserUbrof* c) {
+// With remapPaths false only methods that leave the component as it was are
+// called (RemapSourceFile is the one that changes it after a parse), so that
+// several threads may drive one component at once.
+inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   using namespace detail;
   Stats st;
   IMirlParser* p = c;
@@ -300,7 +303,7 @@ inline Stats DriveAll(CMirlParserUbrof* c) {
     Count(st, p->GetSourceFileInfo(id, &path, &stamp, &lang, &temp));
     SysFreeString(path);
   }
-  if (!c->m_SourceFiles.empty()) {
+  if (remapPaths && !c->m_SourceFiles.empty()) {
     // A host path for the first file, then the queries that map it.
     Str base(""), dir("/nonexistent-base"), stored(c->m_SourceFiles[0].Path),
         host("/nonexistent-base/host.c");
