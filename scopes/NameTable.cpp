@@ -23,9 +23,9 @@ static std::string Cut(const std::string& s) {
 
 std::string NameTable::GetName(uint32_t index) const {
   // A chain of function-name entries without text is followed through their
-  // links; a file can make that chain a cycle, so the walk is bounded by the
-  // number of entries (a longer walk must have visited one twice).
-  for (size_t steps = 0; steps <= m_Entries.size(); ++steps) {
+  // links; a file can make that chain a cycle or as long as it has entries,
+  // so the walk stops after kMaxNameLinks links.
+  for (unsigned links = 0; links <= kMaxNameLinks; ++links) {
     if (index >= m_Entries.size()) return std::string();
     const NameEntry& e = m_Entries[index];
     if (e.Kind != kNameScope) return Cut(e.Text);

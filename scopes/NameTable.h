@@ -13,6 +13,11 @@ namespace mirl {
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 // Names handed to the host or compared are cut to this many characters.
 constexpr size_t kMaxNameLength = 999;
+// A function name given by reference follows at most this many links to
+// the entry with its text. Real files link once; the limit keeps a chain
+// built by a damaged file from making every name lookup as slow as the
+// chain is long.
+constexpr unsigned kMaxNameLinks = 64;
 
 enum NameKind : uint32_t { kNamePlain = 0, kNameSymbol = 2, kNameScope = 3 };
 enum NameSubKind : uint32_t { kSubNone = 0, kSubFunction = 2, kSubBlock = 3 };
@@ -32,7 +37,8 @@ class NameTable {
   uint32_t AddName(uint32_t kind, uint32_t subKind, const char* pszText, uint32_t number,
                    uint32_t link);
   // The text of a name, at most kMaxNameLength characters. kNone, an index
-  // outside the table and a cycle of function-name links give "".
+  // outside the table, a cycle of function-name links and a chain of more
+  // than kMaxNameLinks links give "".
   std::string GetName(uint32_t index) const;
   // The entry's own text without following links ("" when it has none).
   const NameEntry* Entry(uint32_t index) const {

@@ -117,6 +117,17 @@ uint32_t SymbolTable::FindSymbolInScope(const ScopeTable& scopes, uint32_t scope
                                         const std::string& name) const {
   if (m_NameIndex.Matches(*this, scopes))
     return m_NameIndex.FindInScope(scopes, scope, m_NameIndex.NameNumber(name));
+  std::vector<bool> searched;
+  return FindSymbolInScope(scopes, scope, name, searched);
+}
+
+// A segment group can be referred to by many scopes, and many times by one;
+// a group that did not hold the name will not hold it the next time, so each
+// is searched once per search. Otherwise a file of group references could
+// make one lookup take time of the square of its size.
+uint32_t SymbolTable::FindSymbolInScope(const ScopeTable& scopes, uint32_t scope,
+                                        const std::string& name,
+                                        std::vector<bool>& searched) const {
   const ScopeRecord* s = scopes.Scope(scope);
   if (!s) return kNone;
   // Symbol ids and group numbers come from the record stream and are
@@ -130,6 +141,9 @@ uint32_t SymbolTable::FindSymbolInScope(const ScopeTable& scopes, uint32_t scope
   if (!m_pGroups) return kNone;
   for (uint32_t g : s->GroupRefs) {
     if (g >= m_pGroups->size()) continue;
+    if (searched.size() < m_pGroups->size()) searched.resize(m_pGroups->size());
+    if (searched[g]) continue;
+    searched[g] = true;
     for (uint32_t id : (*m_pGroups)[g].m_SymbolIds)
       if (matches(id)) return id;
   }
@@ -144,9 +158,10 @@ uint32_t SymbolTable::FindSymbol(const ScopeTable& scopes, uint32_t scope, const
   // Outward from the scope. A parent always has a lower id than its child,
   // so the walk ends; the step limit only guards against a damaged table.
   uint32_t lastTried = kNone;
+  std::vector<bool> searched;
   for (uint32_t steps = 0; scope != kNone && scope < scopes.Count() && steps <= scopes.Count();
        ++steps) {
-    uint32_t id = FindSymbolInScope(scopes, scope, name);
+    uint32_t id = FindSymbolInScope(scopes, scope, name, searched);
     if (id != kNone) {
       if (pScopeFound) *pScopeFound = scope;
       return id;
@@ -158,7 +173,7 @@ uint32_t SymbolTable::FindSymbol(const ScopeTable& scopes, uint32_t scope, const
   // scope.
   for (uint32_t m : scopes.RootScopes) {
     if (m == lastTried) continue;
-    uint32_t id = FindSymbolInScope(scopes, m, name);
+    uint32_t id = FindSymbolInScope(scopes, m, name, searched);
     if (id != kNone) return id;
   }
   return kNone;

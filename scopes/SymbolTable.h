@@ -73,6 +73,10 @@ class SymbolTable {
   // Indexes the names of the finished tables for the two searches above; a
   // search falls back to scanning when the tables have changed since.
   void BuildNameIndex(const ScopeTable& scopes) { m_NameIndex.Build(*this, scopes, m_pGroups); }
+  // FindSymbolInScope for one step of a longer search: the segment groups
+  // marked in searched are passed over, and those searched now are marked.
+  uint32_t FindSymbolInScope(const ScopeTable& scopes, uint32_t scope, const std::string& name,
+                             std::vector<bool>& searched) const;
 
   std::vector<SymbolRecord> Symbols;
   std::vector<LocationRange> Ranges;

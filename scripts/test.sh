@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native build, then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows build
-# (MinGW-w64 cross compiler) with its tests run under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the tests that use threads
+# under ThreadSanitizer, a minute of fuzzing (scripts/fuzz.sh runs longer),
+# then the Windows build (MinGW-w64 cross compiler) with its tests run under
+# Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh $(cat scripts/packages.txt)
@@ -17,6 +19,15 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIRL_SANITIZE=ON >/
 cmake --build build/asan
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j"$jobs")
+
+echo "== ThreadSanitizer: components parsed and queried on many threads"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRL_TSAN=ON \
+  -DMIRL_TOOLS=OFF >/dev/null
+cmake --build build/tsan --target threads_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/threads_tests
+
+echo "== fuzzing the reader and every query method for a minute"
+scripts/fuzz.sh 60
 
 echo "== Windows: MinGW-w64 cross build, tests under Wine"
 scripts/deps.sh $(cat scripts/packages-windows.txt)

@@ -87,6 +87,10 @@ int CParser::t_file_ref() {
   // Date bytes that form no valid date give no time stamp.
   DATE stamp = 0.0;
   if (DateFromFields(year, month, day, hour, minute, second, &stamp)) rec.TimeStamp = stamp;
+  // Every module has a list of its own, so a limit per record would not
+  // bound the total.
+  if (m_pScopes->CurrentModule != kNone)
+    ReserveIndex(m_pScopes->Scopes[m_pScopes->CurrentModule].FileRefs.size(), ref);
   uint32_t id = RegisterFile(std::move(rec));
   m_pScopes->SetFileRef(ref, id);
   if (ref == 0) {

@@ -5,9 +5,10 @@
 namespace mirl {
 
 // Qualifiers and attributes wrap the type they qualify; a file can make that
-// chain a cycle, so the walk stops after as many steps as there are types.
+// chain a cycle, so the walk stops after kMaxTypeDepth steps like the other
+// type walks (the entry view asks this for every symbol it lists).
 bool TypeTable::IsFunctionType(uint32_t typeId) const {
-  for (size_t steps = 0; steps <= Types.size(); ++steps) {
+  for (unsigned steps = 0; steps <= kMaxTypeDepth; ++steps) {
     if (typeId >= Types.size()) return false;
     const TypeRecord& t = Types[typeId];
     switch (t.Kind) {

@@ -173,6 +173,7 @@ int CParser::t_type() {
       // A kind of 1 is stored as undefined by SetType.
       break;
   }
+  ReserveIndex(types.Types.size(), id);
   types.SetType(id, rec);
   return 0;
 }
@@ -194,6 +195,7 @@ int CParser::t_mem_info() {
   uint32_t number = uint32_t(ReadByte());
   // The array grows before the rest is read, so a record cut short after
   // its number still leaves the padding it asked for.
+  ReserveIndex(m_pTypes->MemoryAttributes.size(), number);
   if (m_pTypes->MemoryAttributes.size() <= number)
     m_pTypes->MemoryAttributes.resize(size_t(number) + 1);
   uint8_t pointerSize = uint8_t(ReadByte());

@@ -38,7 +38,7 @@ int CParser::t_version() {
   for (int i = 0; i < n; ++i) {
     uint8_t code = uint8_t(ReadByte());
     uint8_t spec = uint8_t(ReadByte());
-    m_SkipInfo.emplace_back(code, spec);
+    AddSkipInfo(code, spec);
   }
   return 0;
 }
@@ -58,6 +58,7 @@ int CParser::t_seg_info() {
 int CParser::t_grp() {
   SkipBytes(4);
   uint32_t g = ReadWord();
+  ReserveIndex(m_pSegmentGroups->size(), g);
   if (m_pSegmentGroups->size() <= g) m_pSegmentGroups->resize(size_t(g) + 1);
   m_ulModuleState = 1;
   return 0;

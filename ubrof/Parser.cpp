@@ -77,6 +77,7 @@ CParser::CParser(const ParserTables& t)
       m_pMacros(t.pMacros),
       m_pTypes(t.pTypes) {
   for (auto& slot : m_TagHandlers) slot = nullptr;
+  for (auto& spec : m_SkipSpec) spec = -1;
   for (const TagEntry& e : kTagTable) m_TagHandlers[e.Code & 0xFF] = &e;
 }
 
@@ -123,6 +124,12 @@ uint32_t CParser::ReadLongSlow() {
 
 void CParser::RequireBytes(uint64_t n) {
   if (m_ullPos > m_ullFileSize || n > m_ullFileSize - m_ullPos) throw kErrUnexpectedEof;
+}
+
+void CParser::ReserveIndexedEntries(uint64_t n) {
+  uint64_t limit = m_ullFileSize + kIndexedEntryAllowance;
+  if (m_ullIndexedEntries > limit || n > limit - m_ullIndexedEntries) throw kErrOutOfMemory;
+  m_ullIndexedEntries += n;
 }
 
 // Copies n bytes to pDest: what the buffer holds, then large remainders
@@ -201,10 +208,18 @@ StringPtr CParser::ReadString(uint32_t n) {
 // ---------------------------------------------------------------------------
 // Tag loop
 // ---------------------------------------------------------------------------
+void CParser::AddSkipInfo(uint8_t code, uint8_t spec) {
+  m_SkipInfo.emplace_back(code, spec);
+  if (m_SkipSpec[code] < 0) m_SkipSpec[code] = spec;
+}
+
+// The first skip information given for a code decides. It is looked up by
+// code rather than searched: a file can give any number of t_version
+// records, and a search per unknown record would make the parse take time
+// of the square of the file's size.
 int CParser::SkipUnknownTag(uint8_t code) {
-  for (const auto& info : m_SkipInfo) {
-    if (info.first != code) continue;
-    uint8_t spec = info.second;
+  if (m_SkipSpec[code] >= 0) {
+    uint8_t spec = uint8_t(m_SkipSpec[code]);
     uint32_t length;
     if (spec <= 0x7F)
       length = spec;
@@ -233,6 +248,7 @@ bool CParser::Open(const char* pszPath) {
   }
   std::fseek(m_pFile, 0, SEEK_SET);
   m_ullPos = 0;
+  m_ullIndexedEntries = 0;
   return true;
 }
 

@@ -42,6 +42,13 @@ struct ParseDiagnostic {
   unsigned uVersion = 0;             // the version byte of a rejected t_version
 };
 
+// Entries that tables gain only because the file names an index beyond
+// their end (type ids, segment groups, memory attributes, file reference
+// numbers) are not paid for by bytes of the file. One parse may add at most
+// the file's size plus this many of them, so that a few bytes can never make
+// the tables large; the next one fails the parse as out of memory.
+constexpr uint64_t kIndexedEntryAllowance = 65536;
+
 // A string read from the file: n bytes and a terminating zero.
 typedef std::unique_ptr<char[]> StringPtr;
 
@@ -136,8 +143,17 @@ class CParser {
   // Fails as end of file when fewer than n bytes remain, so that a count or
   // length from a damaged file never drives a large allocation.
   void RequireBytes(uint64_t n);
+  // Counts n entries a table is about to gain for an index from the file,
+  // against the limit above (raises "Error: Out of memory" beyond it).
+  void ReserveIndexedEntries(uint64_t n);
+  // The same for a table of currentSize entries that must hold index.
+  void ReserveIndex(uint64_t currentSize, uint64_t index) {
+    if (index >= currentSize) ReserveIndexedEntries(index + 1 - currentSize);
+  }
 
   int SkipUnknownTag(uint8_t code);
+  // Records one pair of a t_version record's skip information.
+  void AddSkipInfo(uint8_t code, uint8_t spec);
 
   // Position for a look-ahead that puts the stream back afterwards.
   uint64_t Tell() const { return m_ullPos; }
@@ -196,6 +212,7 @@ class CParser {
   const char* m_pszObjectFile = nullptr;
   const TagEntry* m_TagHandlers[256];
   std::vector<std::pair<uint8_t, uint8_t>> m_SkipInfo;
+  int16_t m_SkipSpec[256];  // the first spec given for each code; -1 for none
   DMemory* m_pCodeMemory;
   DMemory* m_pEepromMemory;
   DMemory* m_pDataMemory;
@@ -241,6 +258,7 @@ class CParser {
   uint32_t m_ulBufLen = 0;
   uint64_t m_ullFileSize = 0;
   uint64_t m_ullPos = 0;
+  uint64_t m_ullIndexedEntries = 0;
 
  protected:
   ParseDiagnostic m_Diagnostic;

@@ -1,0 +1,203 @@
+// Real object files cut short: a file copied only in part, or still being
+// written by the linker, must fail cleanly. Every prefix fails with
+// PARSER_E_INVALID_FILE while the whole file parses; the component keeps
+// answering; nothing leaks (the sanitizer build checks that at exit).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "QueryDriver.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace mirl;
+using testsupport::Bstr;
+using testsupport::Component;
+
+namespace {
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Prefixes are written to memory when the machine has a tmpfs, so that the
+// test measures the parser and not the disk. The folder goes at exit.
+struct MemoryFolderHolder {
+  std::string path;
+  MemoryFolderHolder() {
+    std::error_code ec;
+    if (fs::is_directory("/dev/shm", ec)) {
+      std::string unique = fs::path(testsupport::UniquePath("p", "")).filename().string();
+      fs::path p =
+          fs::path("/dev/shm") /
+          ("mirl-prefixes-" + fs::path(testsupport::TempDir()).filename().string() + "-" + unique);
+      if (fs::create_directories(p, ec)) path = p.string();
+    }
+    if (path.empty()) path = testsupport::TempDir();
+  }
+  ~MemoryFolderHolder() {
+    std::error_code ec;
+    if (path.rfind("/dev/shm/", 0) == 0) fs::remove_all(path, ec);
+  }
+};
+
+const std::string& MemoryFolder() {
+  static MemoryFolderHolder holder;
+  return holder.path;
+}
+
+struct Record {
+  uint64_t Offset;
+  int Tag;
+};
+
+// The records of a file in order, read with the handlers the parse uses,
+// up to the end record or the record that fails.
+std::vector<Record> Records(const std::string& path) {
+  Component c;
+  CMirlParserUbrof* p = c.get();
+  ParserTables t = {&p->m_FileInfo,    &p->m_NameTable,  &p->m_TypeTable,    &p->m_SegmentGroups,
+                    &p->m_Modules,     &p->m_ScopeTable, &p->m_SymbolTable,  &p->m_SymbolIndex,
+                    &p->m_Macros,      &p->m_CodeMemory, &p->m_EepromMemory, &p->m_DataMemory,
+                    &p->m_SourceFiles, &p->m_Statements, &p->m_FileNames,    &p->m_StatementRuns};
+  CParser parser(t);
+  std::vector<Record> records;
+  if (!parser.Open(path.c_str())) return records;
+  parser.m_pszObjectFile = path.c_str();
+  try {
+    for (;;) {
+      Record r = {parser.Tell(), parser.ReadByte()};
+      records.push_back(r);
+      const TagEntry* entry = parser.m_TagHandlers[r.Tag];
+      if (entry ? (parser.*(entry->Handler))() != 0 : !parser.SkipUnknownTag(uint8_t(r.Tag))) break;
+      if (r.Tag == 0xFF) break;
+    }
+  } catch (const char*) {
+  }
+  return records;
+}
+
+// Which prefixes to parse. All of them would be too many: a 180 KB file has
+// 180,000, each parsed from its start, some hours under the sanitizers. A
+// prefix fails where its last record is cut, so the lengths are chosen by
+// record: for every kind of record in the file, its first record cut after
+// every one of its first 24 bytes and before its last byte (each field of
+// each handler ends the file once), the next two cut after their tag and
+// before their last byte (with fuller tables); every record boundary in the
+// first 2 KiB (the framing and the start of the first module, cheap to
+// reach); and a stride of 48 lengths across the whole file with the record
+// boundary before each (deep cuts, with large tables). Small files are cut
+// at every length.
+std::vector<size_t> PrefixLengths(const std::vector<Record>& records, size_t size) {
+  std::set<size_t> lengths = {0, 1, size - 1};
+  if (size <= 2048) {
+    for (size_t n = 0; n < size; ++n) lengths.insert(n);
+  } else {
+    std::map<int, int> seen;
+    for (size_t i = 0; i < records.size(); ++i) {
+      size_t start = size_t(records[i].Offset);
+      size_t end = i + 1 < records.size() ? size_t(records[i + 1].Offset) : size;
+      if (start < 2048) lengths.insert(start);
+      int seenBefore = seen[records[i].Tag]++;
+      if (seenBefore == 0) {
+        for (size_t n = start; n < end && n <= start + 24; ++n) lengths.insert(n);
+      } else if (seenBefore < 3) {
+        lengths.insert(start + 1);
+      } else {
+        continue;
+      }
+      lengths.insert(end - 1);
+    }
+    for (size_t k = 1; k <= 48; ++k) {
+      size_t n = size * k / 49;
+      lengths.insert(n);
+      auto next = std::upper_bound(records.begin(), records.end(), uint64_t(n),
+                                   [](uint64_t v, const Record& r) { return v < r.Offset; });
+      if (next != records.begin()) lengths.insert(size_t((next - 1)->Offset));
+    }
+  }
+  std::vector<size_t> out;
+  for (size_t n : lengths)
+    if (n < size) out.push_back(n);
+  return out;
+}
+
+HRESULT ParseBytes(Component& c, const std::vector<uint8_t>& bytes, size_t n,
+                   const std::string& path) {
+  std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + std::ptrdiff_t(n));
+  if (!testsupport::WriteFile(path, prefix)) return E_FAIL;
+  return c.ParsePath(path);
+}
+
+// Runs the prefixes of one file; returns how many were parsed.
+size_t CheckPrefixes(const std::string& file, bool wholeFileParses) {
+  std::vector<uint8_t> bytes = ReadBytes(file);
+  EXPECT_FALSE(bytes.empty()) << file;
+  if (bytes.empty()) return 0;
+  std::string path = (fs::path(MemoryFolder()) / "prefix.d90").string();
+  testsupport::MessageCapture quiet;  // files of later versions show their message
+
+  // The whole file, and every query over what it holds.
+  Component whole;
+  EXPECT_EQ(ParseBytes(whole, bytes, bytes.size(), path),
+            wholeFileParses ? S_OK : PARSER_E_INVALID_FILE)
+      << file;
+  querydriver::DriveAll(whole.get());
+
+  std::vector<size_t> lengths = PrefixLengths(Records(path), bytes.size());
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    size_t n = lengths[i];
+    Component c;
+    HRESULT hr = ParseBytes(c, bytes, n, path);
+    if (hr != PARSER_E_INVALID_FILE) {
+      ADD_FAILURE() << file << " cut to " << n << " bytes: " << std::hex << hr;
+      return i;
+    }
+    // The component still answers: the gated methods as "not parsed", the
+    // entry view from whatever the cut parse left in the tables.
+    DATE d = 0;
+    EXPECT_EQ(c->GetTimeOfBuild(&d), PARSER_E_NOT_PARSED);
+    if (i % 16 == 0) querydriver::DriveAll(c.get());
+    if (i % 64 == 0 && wholeFileParses) {
+      // A later parse of the whole file is still accepted.
+      EXPECT_EQ(ParseBytes(c, bytes, bytes.size(), path), S_OK) << file << " after " << n;
+    }
+  }
+  return lengths.size();
+}
+
+}  // namespace
+
+TEST(Prefixes, ExampleFileCutAtEveryLength) {
+  std::string file = std::string(MIRL_EXAMPLES_DIR) + "/example.d90";
+  EXPECT_EQ(CheckPrefixes(file, true), ReadBytes(file).size());
+}
+
+TEST(Prefixes, RealSamplesCutShortFailCleanly) {
+  std::string dir = MIRL_SAMPLES_DIR;
+  if (!fs::is_directory(dir)) GTEST_SKIP() << "no real samples at " << dir;
+  size_t files = 0, prefixes = 0;
+  for (const auto& folder : fs::directory_iterator(dir)) {
+    if (!folder.is_directory()) continue;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+      std::string ext = entry.path().extension().string();
+      if (ext != ".d90" && ext != ".d43") continue;
+      // The files of later versions and the one that is not UBROF at all
+      // fail as a whole, and so does every prefix of them.
+      std::string name = folder.path().filename().string();
+      bool wholeFileParses = name != "newer-versions" && name != "not-ubrof";
+      size_t n = CheckPrefixes(entry.path().string(), wholeFileParses);
+      RecordProperty(name + "/" + entry.path().filename().string(), int(n));
+      prefixes += n;
+      ++files;
+    }
+  }
+  EXPECT_GE(files, 8u);
+  RecordProperty("prefixes", int(prefixes));
+}
