@@ -333,6 +333,20 @@ int main(int argc, char** argv) {
   g_LargePath = WriteLarge();
   std::string sample = std::string(MIRL_SAMPLES_DIR) + "/mvsn21-4a7f62886e/Mvsn21.d90";
   if (FileSize(sample) > 0) g_SamplePath = sample;
+  {
+    // The generated program's shape, as parsed.
+    CMirlParserUbrof* c = ParseFile(g_LargePath);
+    unsigned kinds[4] = {0, 0, 0, 0};
+    for (const auto& s : c->m_ScopeTable.Scopes) ++kinds[s.Kind & 3];
+    ULONG lo = 0, hi = 0, blocks = 0;
+    c->GetMemoryInfo(1, &lo, &hi, &blocks);
+    std::printf(
+        "large program: %u modules, %u functions, %u blocks, %zu statements, %u symbols, %u "
+        "types, %lu bytes of code\n",
+        kinds[2], kinds[1], kinds[3], c->m_Statements.size(), c->m_SymbolTable.Count(),
+        c->m_TypeTable.TypeCount(), (unsigned long)(hi - lo + 1));
+    c->Release();
+  }
   std::printf("large program: %s (%zu bytes)\nreal sample: %s\n", g_LargePath.c_str(),
               FileSize(g_LargePath), g_SamplePath.empty() ? "(absent)" : g_SamplePath.c_str());
   benchmark::Initialize(&argc, argv);
