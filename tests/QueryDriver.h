@@ -335,7 +335,8 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
     AddUnique(codeAddresses, ULONG(s.LowAddress), kMaxAddresses);
     AddUnique(codeAddresses, ULONG(s.HighAddress - 1), kMaxAddresses);
   }
-  for (const auto& label : c->m_SymbolIndex) AddUnique(codeAddresses, label.first, kMaxAddresses);
+  for (const auto& label : c->m_SymbolIndex)
+    AddUnique(codeAddresses, ULONG(label.first), kMaxAddresses);
   for (ULONG a : codeAddresses) {
     for (ULONG probe : {a, a + 1}) {
       BSTR path = nullptr;
