@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 CMirlParserUbrof::CMirlParserUbrof(IUnknown* pOuter)
     : m_TypeTable(&m_NameTable),
@@ -107,16 +108,24 @@ HRESULT CMirlParserUbrof::ParseObjectFile(BSTR* pbstrPath, ULONG /*ulParseFlags*
   if (m_ulState & kStateParsed) return PARSER_E_ALREADY_PARSED;
   bool ok = false;
   std::string path = platform::BstrToAnsi(*pbstrPath, &ok);
-  mirl::ParserTables tables = {&m_FileInfo,     &m_NameTable,    &m_TypeTable,   &m_SegmentGroups,
-                               &m_Modules,      &m_ScopeTable,   &m_SymbolTable, &m_SymbolIndex,
-                               &m_Macros,       &m_CodeMemory,   &m_EepromMemory, &m_DataMemory,
-                               &m_SourceFiles,  &m_Statements,   &m_FileNames,   &m_StatementRuns};
+  mirl::ParserTables tables = {&m_FileInfo,    &m_NameTable,  &m_TypeTable,    &m_SegmentGroups,
+                               &m_Modules,     &m_ScopeTable, &m_SymbolTable,  &m_SymbolIndex,
+                               &m_Macros,      &m_CodeMemory, &m_EepromMemory, &m_DataMemory,
+                               &m_SourceFiles, &m_Statements, &m_FileNames,    &m_StatementRuns};
   int result = 0;
   {
     mirl::CParser parser(tables);
     parser.m_pWrites = &m_Writes;
     result = parser.ParseFile(ok ? path.c_str() : nullptr);
     m_LastDiagnostic = parser.Diagnostic();
+  }
+  // The tables are final now, also after a failed parse (what was read stays
+  // and the entry view still searches it): index the symbol names. Without
+  // the memory for it the searches scan the tables instead.
+  try {
+    m_SymbolTable.BuildNameIndex(m_ScopeTable);
+  } catch (const std::bad_alloc&) {
+    m_SymbolTable.m_NameIndex = mirl::SymbolNameIndex();
   }
   if (!result) return PARSER_E_INVALID_FILE;
   m_ulState |= kStateParsed;
@@ -148,7 +157,8 @@ HRESULT CMirlParserUbrof::GetGeneralInfoString(BSTR* pbstrGeneralInfo) {
   std::string text = platform::LoadStringResource(101);
   char buf[256];
   std::snprintf(buf, sizeof buf,
-                "\r\n\r\nThis parser is verified for reading UBROF version %d.%d rev. %d.", 8, 0, 1);
+                "\r\n\r\nThis parser is verified for reading UBROF version %d.%d rev. %d.", 8, 0,
+                1);
   text += buf;
   if (IsParsed()) {
     // The path can be of any length, so it is not formatted into a buffer.

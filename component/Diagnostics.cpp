@@ -86,7 +86,7 @@ STDAPI MirlDiagGetModule(IUnknown* parser, ULONG index, MirlDiagModule* out) {
   out->toolVersion = m.m_bHasToolVersion ? m.m_pszToolVersion.c_str() : nullptr;
   out->created = m.m_dateCreated;
   out->scopeId = 0xFFFFFFFFu;
-  const std::vector<mirl::ScopeRecord>& scopes = p->m_ScopeTable.Scopes;
+  const auto& scopes = p->m_ScopeTable.Scopes;
   for (size_t i = 0; i < scopes.size(); ++i) {
     if (scopes[i].Kind == mirl::kScopeModule && scopes[i].ModuleIndex == index) {
       out->scopeId = ULONG(i);
@@ -150,7 +150,7 @@ STDAPI MirlDiagGetSymbols(IUnknown* parser, MirlDiagSymbol* out, ULONG capacity,
   }
   // The owners come from the attachment lists; ids there are checked, and
   // the first list that names a symbol owns it.
-  const std::vector<mirl::ScopeRecord>& scopes = p->m_ScopeTable.Scopes;
+  const auto& scopes = p->m_ScopeTable.Scopes;
   for (size_t sc = 0; sc < scopes.size(); ++sc)
     for (uint32_t id : scopes[sc].Symbols)
       if (id < n && out[id].scopeId == 0xFFFFFFFFu) out[id].scopeId = ULONG(sc);

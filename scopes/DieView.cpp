@@ -105,7 +105,7 @@ HRESULT CMirlParserUbrof::GetTag(LONG die, LONG* tag) {
              : kind == kScopeFunction ? kTagSubprogram
                                       : kTagLexicalBlock;
   } else if (d.kind == DieKind::Symbol) {
-    result = IsVariable(m_SymbolTable.Symbols[d.id]) ? kTagVariable : 0;
+    result = IsVariable(m_SymbolTable.Symbols[d.id]) ? LONG(kTagVariable) : 0;
   }
   *tag = result;
   return S_OK;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "BlockArray.h"
 #include "NameTable.h"
 
 namespace mirl {
@@ -74,7 +75,10 @@ class ScopeTable {
   // task-allocated array; returns false when the allocator fails.
   bool CollectChildScopes(uint32_t scope, uint32_t& count, uint32_t*& array, bool append) const;
 
-  std::vector<ScopeRecord> Scopes;
+  // Indexed by scope id like an array, but grown in blocks: a record holds
+  // six lists, and a doubling array would keep the old and the new copy of
+  // every record alive at once (the parse's peak memory) and move them all.
+  BlockArray<ScopeRecord> Scopes;
   std::vector<uint32_t> RootScopes;
   uint32_t CurrentScope = kNone;
   uint32_t CurrentModule = kNone;

@@ -115,6 +115,8 @@ static bool Findable(const SymbolRecord& s) { return s.Class != 6 && s.Class != 
 
 uint32_t SymbolTable::FindSymbolInScope(const ScopeTable& scopes, uint32_t scope,
                                         const std::string& name) const {
+  if (m_NameIndex.Matches(*this, scopes))
+    return m_NameIndex.FindInScope(scopes, scope, m_NameIndex.NameNumber(name));
   std::vector<bool> searched;
   return FindSymbolInScope(scopes, scope, name, searched);
 }
@@ -151,6 +153,8 @@ uint32_t SymbolTable::FindSymbolInScope(const ScopeTable& scopes, uint32_t scope
 uint32_t SymbolTable::FindSymbol(const ScopeTable& scopes, uint32_t scope, const std::string& name,
                                  uint32_t* pScopeFound) const {
   if (pScopeFound) *pScopeFound = kNone;
+  if (m_NameIndex.Matches(*this, scopes))
+    return FindSymbolIndexed(scopes, scope, name, pScopeFound);
   // Outward from the scope. A parent always has a lower id than its child,
   // so the walk ends; the step limit only guards against a damaged table.
   uint32_t lastTried = kNone;
@@ -173,6 +177,26 @@ uint32_t SymbolTable::FindSymbol(const ScopeTable& scopes, uint32_t scope, const
     if (id != kNone) return id;
   }
   return kNone;
+}
+
+// The same search through the name index: each scope on the way and the
+// module search answer in constant time instead of comparing every name.
+uint32_t SymbolTable::FindSymbolIndexed(const ScopeTable& scopes, uint32_t scope,
+                                        const std::string& name, uint32_t* pScopeFound) const {
+  uint32_t number = m_NameIndex.NameNumber(name);
+  if (number == kNone) return kNone;
+  uint32_t lastTried = kNone;
+  for (uint32_t steps = 0; scope != kNone && scope < scopes.Count() && steps <= scopes.Count();
+       ++steps) {
+    uint32_t id = m_NameIndex.FindInScope(scopes, scope, number);
+    if (id != kNone) {
+      if (pScopeFound) *pScopeFound = scope;
+      return id;
+    }
+    lastTried = scope;
+    scope = scopes.Scopes[scope].Parent;
+  }
+  return m_NameIndex.FindInModules(scopes, number, lastTried);
 }
 
 }  // namespace mirl

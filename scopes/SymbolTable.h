@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "NameTable.h"
+#include "SymbolNameIndex.h"
 
 namespace mirl {
 
@@ -66,7 +67,12 @@ class SymbolTable {
   // Returns the symbol id (kNone when not found) and the scope found in.
   uint32_t FindSymbol(const ScopeTable& scopes, uint32_t scope, const std::string& name,
                       uint32_t* pScopeFound) const;
+  uint32_t FindSymbolIndexed(const ScopeTable& scopes, uint32_t scope, const std::string& name,
+                             uint32_t* pScopeFound) const;
   static uint32_t RegisterAddress(uint32_t n);
+  // Indexes the names of the finished tables for the two searches above; a
+  // search falls back to scanning when the tables have changed since.
+  void BuildNameIndex(const ScopeTable& scopes) { m_NameIndex.Build(*this, scopes, m_pGroups); }
   // FindSymbolInScope for one step of a longer search: the segment groups
   // marked in searched are passed over, and those searched now are marked.
   uint32_t FindSymbolInScope(const ScopeTable& scopes, uint32_t scope, const std::string& name,
@@ -78,6 +84,7 @@ class SymbolTable {
   NameTable* m_pNames;
   TypeTable* m_pTypes;
   const std::vector<SegmentGroupRecord>* m_pGroups = nullptr;
+  SymbolNameIndex m_NameIndex;
 };
 
 }  // namespace mirl

@@ -22,13 +22,14 @@ Bytes Read(Component& c, unsigned char type, ULONG start, ULONG count) {
   return out;
 }
 
-std::pair<ULONG, ULONG> Bounds(Component& c, unsigned char type) {
+typedef std::pair<ULONG, ULONG> Range;
+Range Bounds(Component& c, unsigned char type) {
   ULONG lower = 1, upper = 1, blocks = 1;
   EXPECT_EQ(c->GetMemoryInfo(type, &lower, &upper, &blocks), S_OK);
   EXPECT_EQ(blocks, 0u);
   return {lower, upper};
 }
-const std::pair<ULONG, ULONG> kEmpty(0xFFFFFFFFu, 0u);
+const Range kEmpty(0xFFFFFFFFu, 0u);
 
 }  // namespace
 
@@ -79,9 +80,9 @@ TEST(MemoryRecords, SegmentTypesPlaceBytes) {
   w.End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  EXPECT_EQ(Bounds(c, 1), std::make_pair(0x100u, 0x200u));
-  EXPECT_EQ(Bounds(c, 0x40), std::make_pair(0x80u, 0x100u));
-  EXPECT_EQ(Bounds(c, 2), std::make_pair(0x10u, 0x30u));
+  EXPECT_EQ(Bounds(c, 1), Range(0x100u, 0x200u));
+  EXPECT_EQ(Bounds(c, 0x40), Range(0x80u, 0x100u));
+  EXPECT_EQ(Bounds(c, 2), Range(0x10u, 0x30u));
   EXPECT_EQ(Bounds(c, 4), kEmpty);
   EXPECT_EQ(Read(c, 1, 0xFF, 8), (Bytes{0xFF, 1, 2, 3, 4, 0xC5, 0xC6, 0xFF}));
   EXPECT_EQ(Read(c, 2, 0x10, 3), (Bytes{0xD1, 0xFF, 0xFF}));
@@ -92,13 +93,13 @@ TEST(MemoryRecords, SegmentTypesPlaceBytes) {
     Component e;
     ASSERT_EQ(e.Parse(v), S_OK);
     bool eeprom = std::string(version) != "1.5";
-    EXPECT_EQ(Bounds(e, 4), eeprom ? std::make_pair(8u, 8u) : kEmpty) << version;
-    EXPECT_EQ(Bounds(e, 1), eeprom ? kEmpty : std::make_pair(8u, 8u)) << version;
+    EXPECT_EQ(Bounds(e, 4), eeprom ? Range(ULONG(8), ULONG(8)) : kEmpty) << version;
+    EXPECT_EQ(Bounds(e, 1), eeprom ? kEmpty : Range(ULONG(8), ULONG(8))) << version;
   }
   Component empty;
   ubrofw::Writer none;
   ASSERT_EQ(empty.Parse(none.Start().Finish()), S_OK);
-  EXPECT_EQ(Bounds(empty, 0x40), std::make_pair(0x7FFFFFFFu, 0u));
+  EXPECT_EQ(Bounds(empty, 0x40), Range(0x7FFFFFFFu, 0u));
 }
 
 TEST(MemoryRecords, FillValuesAroundGrowth) {

@@ -126,14 +126,16 @@ TEST(ScopeTree, NewerBlockRecordsTakeTheirKindFromTheName) {
   ASSERT_EQ(c.Parse(w), S_OK);
   const ScopeTable& st = c->m_ScopeTable;
   ASSERT_EQ(st.Count(), 5u);
-  EXPECT_EQ(st.Scopes[1].Kind, uint32_t(kScopeFunction));
-  EXPECT_EQ(ScopeInfo(c, 1).name, "fn");
-  EXPECT_EQ(st.Scopes[2].Kind, uint32_t(kScopeBlock));
+  // Scope 3 has no name: a block; scope 4's name is beyond the name table.
+  const uint32_t kinds[] = {kScopeFunction, kScopeBlock, kScopeBlock, kScopeFunction};
+  const char* names[] = {"fn", "block5", nullptr, ""};
+  for (uint32_t i = 1; i < 5; ++i) {
+    EXPECT_EQ(st.Scopes[i].Kind, kinds[i - 1]) << i;
+    if (names[i - 1]) {
+      EXPECT_EQ(ScopeInfo(c, i).name, names[i - 1]) << i;
+    }
+  }
   EXPECT_EQ(st.Scopes[2].Parent, 1u);
-  EXPECT_EQ(ScopeInfo(c, 2).name, "block5");
-  EXPECT_EQ(st.Scopes[3].Kind, uint32_t(kScopeBlock));     // no name: a block
-  EXPECT_EQ(st.Scopes[4].Kind, uint32_t(kScopeFunction));  // beyond the name table
-  EXPECT_EQ(ScopeInfo(c, 4).name, "");
 }
 
 TEST(ScopeTable, ClosingAScopeWidensItsParent) {
@@ -152,22 +154,22 @@ TEST(ScopeTable, ClosingAScopeWidensItsParent) {
   EXPECT_EQ(st.GetFileRef(0), kNone);
   EXPECT_EQ(st.Count(), 0u);
 
+  auto range = [&](uint32_t i) {
+    return std::make_pair(st.Scopes[i].LowAddress, st.Scopes[i].HighAddress);
+  };
   st.PushScope();  // 0 module
   st.PushScope();  // 1 function
   st.PushScope();  // 2 block without code: leaves 1 unchanged
   st.PopScope();
-  EXPECT_EQ(st.Scopes[1].LowAddress, 0xFFFFFFFFu);
-  EXPECT_EQ(st.Scopes[1].HighAddress, 0u);
+  EXPECT_EQ(range(1), std::make_pair(0xFFFFFFFFu, 0u));
   st.PushScope();  // 3 block
   st.WidenScope(0x120, 0x130);
   st.WidenScope(0x110, 0x118);
   st.PopScope();
-  EXPECT_EQ(st.Scopes[1].LowAddress, 0x110u);
-  EXPECT_EQ(st.Scopes[1].HighAddress, 0x130u);
+  EXPECT_EQ(range(1), std::make_pair(0x110u, 0x130u));
   st.WidenScope(0x200, 0x210);
   st.PopScope();
-  EXPECT_EQ(st.Scopes[0].LowAddress, 0x110u);
-  EXPECT_EQ(st.Scopes[0].HighAddress, 0x210u);
+  EXPECT_EQ(range(0), std::make_pair(0x110u, 0x210u));
   // A module opened while another is still open (after t_end_abs) nests in
   // it, and its file references go to the outer module.
   st.PushScope();  // 4
@@ -229,16 +231,13 @@ TEST(GetScopeInfo, ReportsNameKindRangeAndFirstStatement) {
   EXPECT_EQ(main.name, "main");
   EXPECT_EQ(main.fullName, "");
   EXPECT_FALSE(main.fullNameNull);
-  EXPECT_EQ(main.type, 1u);
-  EXPECT_EQ(main.start, 0x100u);
-  EXPECT_EQ(main.size, 0x80u);
-  EXPECT_EQ(main.firstStat, 3u);
+  EXPECT_EQ(std::vector<ULONG>({main.type, main.start, main.size, main.firstStat}),
+            std::vector<ULONG>({1, 0x100, 0x80, 3}));
   EXPECT_EQ(ScopeInfo(c, 2).firstStat, 0u);
   EXPECT_EQ(ScopeInfo(c, 6).firstStat, 0xFFFFFFFFu);
   Info idle = ScopeInfo(c, 4);  // no code, no statements
-  EXPECT_EQ(idle.start, 0xFFFFFFFFu);
-  EXPECT_EQ(idle.size, 1u);
-  EXPECT_EQ(idle.firstStat, 0xFFFFFFFFu);
+  EXPECT_EQ(std::vector<ULONG>({idle.start, idle.size, idle.firstStat}),
+            std::vector<ULONG>({0xFFFFFFFF, 1, 0xFFFFFFFF}));
   Info module = ScopeInfo(c, 0);
   EXPECT_EQ(module.name, "");
   EXPECT_EQ(module.type, 2u);

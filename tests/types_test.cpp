@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
 
 #include "TestSupport.h"
 
@@ -179,19 +180,15 @@ TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   Info none = TypeInfo(c, 120);
   EXPECT_EQ(none.hr, S_OK);
   EXPECT_EQ(none.name, "");
-  EXPECT_EQ(none.spec, kMark);
-  EXPECT_EQ(none.size, kMark);
-  EXPECT_EQ(none.memType, 0x77);
+  EXPECT_EQ(std::vector<ULONG>({none.spec, none.size, none.memType}),
+            std::vector<ULONG>({kMark, kMark, 0x77}));
   // Memory types follow the attribute names.
   const TypeTable& t = c->m_TypeTable;
   ASSERT_EQ(t.MemoryAttributes.size(), 3u);
   EXPECT_EQ(t.MemoryAttributes[1].MemType, 4);
   EXPECT_EQ(t.MemoryAttributes[2].MemType, 1);
-  EXPECT_TRUE(t.IsFunctionType(133));
-  EXPECT_FALSE(t.IsFunctionType(101));
-  EXPECT_TRUE(t.IsIoType(132));
-  EXPECT_TRUE(t.IsIoType(133));
-  EXPECT_TRUE(t.IsIoType(128));
+  EXPECT_TRUE(t.IsFunctionType(133) && !t.IsFunctionType(101));
+  for (uint32_t id : {132u, 133u, 128u}) EXPECT_TRUE(t.IsIoType(id)) << id;
   EXPECT_FALSE(t.IsIoType(100));
 }
 
@@ -263,10 +260,10 @@ TEST(TypeTable, RecordsGrowAndReplaceEntries) {
     EXPECT_EQ(t.MemoryAttributes[i].PointerSize, 0);
     EXPECT_EQ(t.MemoryAttributes[i].MemType, 0);
   }
-  EXPECT_EQ(t.MemoryAttributes[3].PointerSize, 4);
-  EXPECT_EQ(t.MemoryAttributes[3].AttributeFlags, 0x10u);
-  EXPECT_EQ(t.MemoryAttributes[3].MemType, 1);
-  EXPECT_EQ(t.MemoryAttributes[3].Name, "flash");
+  const auto& flash = t.MemoryAttributes[3];
+  EXPECT_EQ(std::make_tuple(int(flash.PointerSize), uint32_t(flash.AttributeFlags),
+                            int(flash.MemType), flash.Name),
+            std::make_tuple(4, 0x10u, 1, std::string("flash")));
 }
 
 TEST(TypeTable, MemoryTypeComesFromTheFirstMatchingWord) {
@@ -277,14 +274,11 @@ TEST(TypeTable, MemoryTypeComesFromTheFirstMatchingWord) {
 }
 
 TEST(TypeTable, PointerKindFromFlags) {
-  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x110), 23u);
-  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x180), 30u);
-  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x210), 31u);
-  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x240), 34u);
-  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x250 | 0x8007), 37u);
-  EXPECT_EQ(TypeTable::PointerKindFromFlags(0x280), 40u);
-  for (uint32_t bad : {0x000u, 0x100u, 0x190u, 0x200u, 0x290u, 0xFF0u})
-    EXPECT_EQ(TypeTable::PointerKindFromFlags(bad), 23u) << bad;
+  // Unknown memory codes fall back to kind 23.
+  const uint32_t cases[][2] = {{0x110, 23},  {0x180, 30}, {0x210, 31}, {0x240, 34},
+                               {0x8257, 37}, {0x280, 40}, {0x000, 23}, {0x100, 23},
+                               {0x190, 23},  {0x200, 23}, {0x290, 23}, {0xFF0, 23}};
+  for (const auto& k : cases) EXPECT_EQ(TypeTable::PointerKindFromFlags(k[0]), k[1]) << k[0];
 }
 
 TEST(TypeRecords, CutShortRecordKeepsWhatWasAppended) {
@@ -341,11 +335,8 @@ TEST(TypeMethods, StatusCodesAndOutParameters) {
   EXPECT_EQ(c->GetRefferedType(count, &a, &b), PARSER_E_BAD_ID);
   EXPECT_EQ(c->GetStructuralMember(count, &s, 0, &a, &b), PARSER_E_BAD_ID);
   EXPECT_EQ(s.str(), "keep");
-  EXPECT_EQ(a, kMark);
-  EXPECT_EQ(b, kMark);
-  EXPECT_EQ(d, kMark);
-  EXPECT_EQ(e, kMark);
-  EXPECT_EQ(m, 0x77);
+  EXPECT_EQ(std::vector<ULONG>({a, b, d, e, m}),
+            std::vector<ULONG>({kMark, kMark, kMark, kMark, 0x77}));
   // The memory type and pointer size may be left out.
   EXPECT_EQ(c->GetTypeInfo(114, &s, &a, &b, &d, nullptr, nullptr), S_OK);
   EXPECT_EQ(s.str(), "long");
@@ -396,17 +387,16 @@ TEST(TypeMethods, StructuralMembers) {
   ULONG type = kMark, offset = kMark;
   Bstr name;
   // By index: the name is replaced.
-  EXPECT_EQ(c->GetStructuralMember(104, &name, 1, &type, &offset), S_OK);
-  EXPECT_EQ(name.str(), "y");
-  EXPECT_EQ(type, 6u);
-  EXPECT_EQ(offset, 2u);
-  EXPECT_EQ(c->GetStructuralMember(105, &name, 1, &type, &offset), S_OK);
-  EXPECT_EQ(name.str(), "b");
-  EXPECT_EQ(offset, 0u);
-  EXPECT_EQ(c->GetStructuralMember(106, &name, 0, &type, &offset), S_OK);
-  EXPECT_EQ(name.str(), "m");
-  EXPECT_EQ(type, 104u);
-  EXPECT_EQ(offset, 4u);
+  const struct {
+    ULONG id, index;
+    const char* name;
+    ULONG type, offset;
+  } byIndex[] = {{104, 1, "y", 6, 2}, {105, 1, "b", 2, 0}, {106, 0, "m", 104, 4}};
+  for (const auto& k : byIndex) {
+    EXPECT_EQ(c->GetStructuralMember(k.id, &name, k.index, &type, &offset), S_OK);
+    EXPECT_EQ(std::make_tuple(name.str(), type, offset), std::make_tuple(k.name, k.type, k.offset))
+        << k.id;
+  }
   // By name: the name stays; qualifiers, attributes and typedefs forward.
   for (ULONG id : {104u, 140u, 117u}) {
     name.reset("y");
@@ -424,9 +414,10 @@ TEST(TypeMethods, StructuralMembers) {
   EXPECT_EQ(offset, 0u);
   // No answer: nothing written.
   type = offset = kMark;
-  name.reset("Y");  // differs in case only
-  EXPECT_EQ(c->GetStructuralMember(104, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
-  name.reset("z");
+  for (const char* miss : {"Y", "z"}) {  // "Y" differs in case only
+    name.reset(miss);
+    EXPECT_EQ(c->GetStructuralMember(104, &name, 0xFFFFFFFF, &type, &offset), E_FAIL) << miss;
+  }
   EXPECT_EQ(c->GetStructuralMember(142, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
   EXPECT_EQ(c->GetStructuralMember(104, &name, 2, &type, &offset), E_FAIL);
   // A negative member count owns no members, not even those that follow it.
@@ -517,9 +508,7 @@ TEST(TypeTable, ListsOutsideTheSharedArraysAreNotRead) {
   EXPECT_EQ(t.FormatTypeName(t.TypeCount()), "undefined_type");
   uint32_t spec = 9, size = 9, elements = 9;
   t.GetTypeAttributes(202, &spec, &size, &elements, nullptr, nullptr);
-  EXPECT_EQ(spec, 5u);
-  EXPECT_EQ(size, 0u);
-  EXPECT_EQ(elements, 1u);
+  EXPECT_EQ(std::vector<uint32_t>({spec, size, elements}), std::vector<uint32_t>({5, 0, 1}));
   t.GetTypeAttributes(t.TypeCount(), &spec, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(spec, 0u);
   EXPECT_STREQ(TypeTable::PredefinedTypeName(1000), "");

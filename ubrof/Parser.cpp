@@ -88,24 +88,35 @@ CParser::~CParser() {
 }
 
 // ---------------------------------------------------------------------------
-// Reader primitives. The stream's own buffering is relied on; m_ullPos only
-// mirrors the stream position so that lengths can be checked against what is
-// left of the file and a failure can name its offset.
+// Reader primitives. The file is read forwards through a block buffer of our
+// own: going through the stream a byte at a time costs a locked getc per
+// byte, and every skip becomes a seek system call, which together cost far
+// more than the parse itself. The values delivered, the end-of-file errors and
+// the positions are those of reading the stream byte by byte: m_ullPos is the
+// logical position, the stream stands at the end of the buffered bytes, and a
+// skip beyond the buffer seeks the stream.
 // ---------------------------------------------------------------------------
-int CParser::ReadByte() {
-  int c = std::getc(m_pFile);
-  if (c == EOF) throw kErrUnexpectedEof;
-  ++m_ullPos;
-  return c;
+uint32_t CParser::Refill() {
+  m_ulBufPos = 0;
+  m_ulBufLen = 0;
+  if (!m_pFile) return 0;
+  m_ulBufLen = uint32_t(std::fread(m_pBuffer.get(), 1, kBufferSize, m_pFile));
+  return m_ulBufLen;
 }
 
-uint32_t CParser::ReadWord() {
+int CParser::ReadByteSlow() {
+  if (Refill() == 0) throw kErrUnexpectedEof;
+  ++m_ullPos;
+  return m_pBuffer[m_ulBufPos++];
+}
+
+uint32_t CParser::ReadWordSlow() {
   uint32_t b0 = uint32_t(ReadByte());
   uint32_t b1 = uint32_t(ReadByte());
   return (b0 << 8) | b1;
 }
 
-uint32_t CParser::ReadLong() {
+uint32_t CParser::ReadLongSlow() {
   uint32_t v = 0;
   for (int i = 0; i < 4; ++i) v = (v << 8) | uint32_t(ReadByte());
   return v;
@@ -147,23 +158,66 @@ uint64_t CParser::TableBytes() const {
   return bytes;
 }
 
-void CParser::ReadBlock(void* pDest, uint32_t n) {
-  if (n == 0) return;
-  RequireBytes(n);
-  size_t got = std::fread(pDest, 1, n, m_pFile);
-  m_ullPos += got;
-  if (got != n) throw kErrUnexpectedEof;
+// Copies n bytes to pDest: what the buffer holds, then large remainders
+// straight from the stream and small ones through a refilled buffer.
+void CParser::CopyOut(uint8_t* pDest, uint32_t n) {
+  while (n > 0) {
+    uint32_t avail = m_ulBufLen - m_ulBufPos;
+    if (avail == 0) {
+      if (n >= kBufferSize) {
+        // The buffer no longer holds the bytes just before the position.
+        m_ulBufPos = m_ulBufLen = 0;
+        size_t got = m_pFile ? std::fread(pDest, 1, n, m_pFile) : 0;
+        m_ullPos += got;
+        if (got != n) throw kErrUnexpectedEof;
+        return;
+      }
+      if ((avail = Refill()) == 0) throw kErrUnexpectedEof;
+    }
+    uint32_t take = n < avail ? n : avail;
+    std::memcpy(pDest, m_pBuffer.get() + m_ulBufPos, take);
+    m_ulBufPos += take;
+    m_ullPos += take;
+    pDest += take;
+    n -= take;
+  }
 }
 
-void CParser::SeekTo(uint64_t pos) {
-  if (std::fseek(m_pFile, long(pos), SEEK_SET) != 0) throw kErrUnexpectedEof;
+void CParser::ReadBlockSlow(void* pDest, uint32_t n) {
+  RequireBytes(n);
+  CopyOut(static_cast<uint8_t*>(pDest), n);
+}
+
+// Moves the logical position to pos: inside the buffered bytes without
+// touching the stream, otherwise by seeking it. A position beyond the end of
+// the file is not an error here (the next read fails); the stream is then
+// left at its end, which also keeps positions that a long cannot hold away
+// from fseek.
+void CParser::MoveTo(uint64_t pos) {
+  uint64_t bufStart = m_ullPos - m_ulBufPos;
+  if (pos >= bufStart && pos - bufStart <= m_ulBufLen) {
+    m_ulBufPos = uint32_t(pos - bufStart);
+    m_ullPos = pos;
+    return;
+  }
+  m_ulBufPos = m_ulBufLen = 0;
+  if (!m_pFile) throw kErrUnexpectedEof;
+  int rc = pos <= m_ullFileSize ? std::fseek(m_pFile, long(pos), SEEK_SET)
+                                : std::fseek(m_pFile, 0, SEEK_END);
+  if (rc != 0) throw kErrUnexpectedEof;
   m_ullPos = pos;
 }
 
+void CParser::SeekTo(uint64_t pos) { MoveTo(pos); }
+
 void CParser::SkipBytes(uint32_t n) {
   if (n == 0) return;
-  if (std::fseek(m_pFile, long(n), SEEK_CUR) != 0) throw kErrUnexpectedEof;
-  m_ullPos += n;
+  if (n <= m_ulBufLen - m_ulBufPos) {
+    m_ulBufPos += n;
+    m_ullPos += n;
+    return;
+  }
+  MoveTo(m_ullPos + n);
 }
 
 StringPtr CParser::ReadString(uint32_t n) {
@@ -172,11 +226,7 @@ StringPtr CParser::ReadString(uint32_t n) {
   RequireBytes(n);
   StringPtr p(new (std::nothrow) char[size_t(n) + 1]);
   if (!p) throw kErrOutOfMemory;
-  if (n) {
-    size_t got = std::fread(p.get(), 1, n, m_pFile);
-    m_ullPos += got;
-    if (got != n) throw kErrUnexpectedEof;
-  }
+  CopyOut(reinterpret_cast<uint8_t*>(p.get()), n);
   p[n] = 0;
   return p;
 }
@@ -216,6 +266,8 @@ int CParser::SkipUnknownTag(uint8_t code) {
 bool CParser::Open(const char* pszPath) {
   m_pFile = std::fopen(pszPath, "rb");
   if (!m_pFile) return false;
+  if (!m_pBuffer) m_pBuffer.reset(new uint8_t[kBufferSize]);
+  m_ulBufPos = m_ulBufLen = 0;
   if (std::fseek(m_pFile, 0, SEEK_END) == 0) {
     long size = std::ftell(m_pFile);
     m_ullFileSize = size > 0 ? uint64_t(size) : 0;
@@ -268,6 +320,7 @@ int CParser::ParseFile(const char* pszPath) {
   }
   std::fclose(m_pFile);
   m_pFile = nullptr;
+  m_ulBufPos = m_ulBufLen = 0;
   if (result) {
     m_Diagnostic = ParseDiagnostic();
   } else {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -115,10 +116,42 @@ class CParser {
   bool Open(const char* pszPath);
 
   // ---- Reader primitives (throw a reader error) -----------------------
-  int ReadByte();
-  uint32_t ReadWord();
-  uint32_t ReadLong();
-  void ReadBlock(void* pDest, uint32_t n);
+  int ReadByte() {
+    if (m_ulBufPos < m_ulBufLen) {
+      ++m_ullPos;
+      return m_pBuffer[m_ulBufPos++];
+    }
+    return ReadByteSlow();
+  }
+  uint32_t ReadWord() {
+    if (m_ulBufLen - m_ulBufPos >= 2) {
+      const uint8_t* p = m_pBuffer.get() + m_ulBufPos;
+      m_ulBufPos += 2;
+      m_ullPos += 2;
+      return uint32_t(p[0]) << 8 | p[1];
+    }
+    return ReadWordSlow();
+  }
+  uint32_t ReadLong() {
+    if (m_ulBufLen - m_ulBufPos >= 4) {
+      const uint8_t* p = m_pBuffer.get() + m_ulBufPos;
+      m_ulBufPos += 4;
+      m_ullPos += 4;
+      return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    }
+    return ReadLongSlow();
+  }
+  // Bytes the buffer holds are in the file, so they need no length check.
+  void ReadBlock(void* pDest, uint32_t n) {
+    if (n == 0) return;
+    if (n <= m_ulBufLen - m_ulBufPos) {
+      std::memcpy(pDest, m_pBuffer.get() + m_ulBufPos, n);
+      m_ulBufPos += n;
+      m_ullPos += n;
+      return;
+    }
+    ReadBlockSlow(pDest, n);
+  }
   void SkipBytes(uint32_t n);
   StringPtr ReadString(uint32_t n);
   // Length-prefixed strings: the length field, then the text.
@@ -231,6 +264,19 @@ class CParser {
   MemoryWrites* m_pWrites = nullptr;
 
  private:
+  // The read buffer: m_ulBufLen bytes of the file ending where the stream
+  // stands; m_ulBufPos is the next one, at the logical position m_ullPos.
+  static constexpr uint32_t kBufferSize = 64 * 1024;
+  int ReadByteSlow();
+  uint32_t ReadWordSlow();
+  uint32_t ReadLongSlow();
+  void ReadBlockSlow(void* pDest, uint32_t n);
+  uint32_t Refill();
+  void CopyOut(uint8_t* pDest, uint32_t n);
+  void MoveTo(uint64_t pos);
+  std::unique_ptr<uint8_t[]> m_pBuffer;
+  uint32_t m_ulBufPos = 0;
+  uint32_t m_ulBufLen = 0;
   uint64_t m_ullFileSize = 0;
   uint64_t m_ullPos = 0;
   uint64_t m_ullIndexedEntries = 0;

@@ -56,40 +56,36 @@ std::vector<std::pair<uint32_t, uint32_t>> RunsOf(const std::map<uint32_t, uint8
 // Files that cannot be used: one line on stderr that names the file and
 // says what is wrong and where; exit status 1.
 // ---------------------------------------------------------------------------
-TEST_F(DumpCli, MissingFileDirectoryAndEmptyFile) {
-  ToolRun r = RunDump({"no-such.d90"}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ubrofdump: no-such.d90: No such file or directory\n");
-  EXPECT_EQ(r.out, "");
-
+TEST_F(DumpCli, UnusableFilesGiveOneLineNamingTheFile) {
   std::filesystem::create_directories(dir + "/sub.d90");
-  r = RunDump({"sub.d90"}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("sub.d90: is a directory"), std::string::npos) << r.err;
-
   Save(ubrofw::Writer(), "empty.d90");
-  r = RunDump({"empty.d90"}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("not a UBROF object file: the file is empty"), std::string::npos) << r.err;
-}
-
-TEST_F(DumpCli, FileThatIsNotUbrofShowsItsFirstBytes) {
   std::ofstream(dir + "/text.d90") << ":10010000214601360121470136007EFE09D2190140\n";
-  ToolRun r = RunDump({"text.d90"}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "ubrofdump: text.d90: not a UBROF object file: it begins with the bytes 3A 31 30 30, "
-            "a UBROF object file begins with A5\n");
-}
-
-TEST_F(DumpCli, NewerVersionIsNamedOnce) {
-  ToolRun r = RunDump({Save(dumpfix::Newer().w, "newer.d90")}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("newer.d90: UBROF version 10 (10.0.6) is newer than UBROF8"),
-            std::string::npos)
-      << r.err;
-  // The component's own message window text is not printed on top of it.
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  dumpfix::Damaged noEnd = dumpfix::MissingEnd(), unknown = dumpfix::UnknownTag(),
+                   old = dumpfix::OldScopeRecord();
+  const std::pair<std::string, std::string> cases[] = {
+      {"no-such.d90", "No such file or directory\n"},
+      {"sub.d90", "is a directory"},
+      {"empty.d90", "not a UBROF object file: the file is empty"},
+      {"text.d90",
+       "not a UBROF object file: it begins with the bytes 3A 31 30 30, a UBROF object file "
+       "begins with A5\n"},
+      // The component's own message window text is not printed on top of it.
+      {Save(dumpfix::Newer().w, "newer.d90"), "UBROF version 10 (10.0.6) is newer than UBROF8"},
+      {Save(noEnd.w, "no-end.d90"), "truncated: the file ends at byte offset " +
+                                        std::to_string(noEnd.w.Size()) + ", between records"},
+      {Save(unknown.w, "unknown.d90"),
+       "unknown record tag 0x99 at byte offset " + std::to_string(unknown.recordOffset)},
+      {Save(old.w, "old.d90"), "record t_func_begin (tag 0x50) at byte offset " +
+                                   std::to_string(old.recordOffset) + " is an older scope record"},
+  };
+  for (const auto& [file, message] : cases) {
+    ToolRun r = RunDump({file}, dir);
+    EXPECT_EQ(r.status, 1) << file;
+    EXPECT_EQ(r.out, "") << file;
+    EXPECT_EQ(r.err.rfind("ubrofdump: " + file + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
 }
 
 TEST_F(DumpCli, CutFileNamesTheRecordAndTheOffsets) {
@@ -110,31 +106,6 @@ TEST_F(DumpCli, CutFileNamesTheRecordAndTheOffsets) {
   size_t offset = std::stoul(r.err.substr(at + field.size()));
   EXPECT_GT(offset, d.recordOffset);
   EXPECT_LT(offset, d.w.Size());
-}
-
-TEST_F(DumpCli, DamagedFilesSayWhatAndWhere) {
-  dumpfix::Damaged d = dumpfix::MissingEnd();
-  ToolRun r = RunDump({Save(d.w, "no-end.d90")}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("truncated: the file ends at byte offset " + std::to_string(d.w.Size()) +
-                       ", between records"),
-            std::string::npos)
-      << r.err;
-
-  d = dumpfix::UnknownTag();
-  r = RunDump({Save(d.w, "unknown.d90")}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("unknown record tag 0x99 at byte offset " + std::to_string(d.recordOffset)),
-            std::string::npos)
-      << r.err;
-
-  d = dumpfix::OldScopeRecord();
-  r = RunDump({Save(d.w, "old.d90")}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("record t_func_begin (tag 0x50) at byte offset " +
-                       std::to_string(d.recordOffset) + " is an older scope record"),
-            std::string::npos)
-      << r.err;
 }
 
 TEST_F(DumpCli, JsonModeReportsTheErrorAsADocument) {

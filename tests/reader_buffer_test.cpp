@@ -1,0 +1,132 @@
+// The reader primitives over files larger than the parser's read buffer:
+// values that straddle buffer ends, skips and look-back seeks across them,
+// blocks larger than the buffer, and the end of the file after all of that.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "TestSupport.h"
+
+using namespace mirl;
+using testsupport::Component;
+using testsupport::UniquePath;
+
+namespace {
+
+// Byte i of the test file: a pattern that does not repeat within 251 bytes,
+// so a value read from the wrong offset shows.
+uint8_t At(uint64_t i) { return uint8_t((i * 7 + i / 251) % 251); }
+
+struct BigFile : ::testing::Test {
+  Component c;
+  std::unique_ptr<CParser> parser;
+  std::vector<uint8_t> bytes;
+
+  void Open(size_t size) {
+    bytes.resize(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = At(i);
+    std::string path = UniquePath("big");
+    ASSERT_TRUE(testsupport::WriteFile(path, bytes));
+    CMirlParserUbrof* p = c.get();
+    ParserTables t = {&p->m_FileInfo,    &p->m_NameTable,  &p->m_TypeTable,    &p->m_SegmentGroups,
+                      &p->m_Modules,     &p->m_ScopeTable, &p->m_SymbolTable,  &p->m_SymbolIndex,
+                      &p->m_Macros,      &p->m_CodeMemory, &p->m_EepromMemory, &p->m_DataMemory,
+                      &p->m_SourceFiles, &p->m_Statements, &p->m_FileNames,    &p->m_StatementRuns};
+    parser.reset(new CParser(t));
+    ASSERT_TRUE(parser->Open(path.c_str()));
+  }
+  bool RaisesEndOfFile(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const char* msg) {
+      return msg == kErrUnexpectedEof;
+    }
+    return false;
+  }
+};
+
+TEST_F(BigFile, MixedReadsSkipsAndSeeksDeliverTheFileBytes) {
+  const size_t size = 700000;
+  Open(size);
+  std::mt19937 rng(12345);
+  uint64_t pos = 0;
+  unsigned seeksBack = 0, bigBlocks = 0;
+  while (pos + 300000 < size) {
+    ASSERT_EQ(parser->Tell(), pos);
+    switch (rng() % 8) {
+      case 0:
+        ASSERT_EQ(parser->ReadByte(), At(pos)) << pos;
+        pos += 1;
+        break;
+      case 1:
+        ASSERT_EQ(parser->ReadWord(), uint32_t(At(pos)) << 8 | At(pos + 1)) << pos;
+        pos += 2;
+        break;
+      case 2: {
+        uint32_t v = parser->ReadLong();
+        ASSERT_EQ(v, uint32_t(At(pos)) << 24 | uint32_t(At(pos + 1)) << 16 |
+                         uint32_t(At(pos + 2)) << 8 | At(pos + 3))
+            << pos;
+        pos += 4;
+        break;
+      }
+      case 3: {
+        // Mostly small blocks, now and then one larger than any buffer.
+        uint32_t n = rng() % 16 == 0 ? 70000 + rng() % 130000 : rng() % 300;
+        bigBlocks += n >= 70000;
+        std::vector<uint8_t> got(n);
+        parser->ReadBlock(got.data(), n);
+        ASSERT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + long(pos))) << pos;
+        pos += n;
+        break;
+      }
+      case 4: {
+        uint32_t n = rng() % 4 == 0 ? rng() % 100000 : rng() % 40;
+        parser->SkipBytes(n);
+        pos += n;
+        break;
+      }
+      case 5: {
+        uint32_t n = rng() % 500;
+        StringPtr s = parser->ReadString(n);
+        const uint8_t* text = reinterpret_cast<const uint8_t*>(s.get());
+        ASSERT_TRUE(std::equal(text, text + n, bytes.begin() + long(pos))) << pos;
+        ASSERT_EQ(s[n], 0);
+        pos += n;
+        break;
+      }
+      default: {
+        // A look-ahead that puts the stream back, sometimes far back.
+        uint64_t back = rng() % 2 ? rng() % 16 : rng() % 150000;
+        uint64_t target = back > pos ? 0 : pos - back;
+        parser->SeekTo(target);
+        seeksBack += back > 16;
+        pos = target;
+        break;
+      }
+    }
+  }
+  EXPECT_GT(seeksBack, 10u);
+  EXPECT_GT(bigBlocks, 2u);
+
+  // The last bytes, then the end of the file.
+  parser->SeekTo(size - 3);
+  EXPECT_TRUE(RaisesEndOfFile([&] { parser->ReadLong(); }));
+  parser->SeekTo(size - 3);
+  std::vector<uint8_t> tail(4);
+  EXPECT_TRUE(RaisesEndOfFile([&] { parser->ReadBlock(tail.data(), 4); }));
+  parser->SeekTo(size - 2);
+  EXPECT_EQ(parser->ReadWord(), uint32_t(At(size - 2)) << 8 | At(size - 1));
+  EXPECT_TRUE(RaisesEndOfFile([&] { parser->ReadByte(); }));
+
+  // A skip past the end succeeds and only the next read fails; the stream
+  // can still be put back into the file afterwards.
+  parser->SeekTo(size - 10);
+  parser->SkipBytes(0xFFFFFFF0u);
+  EXPECT_EQ(parser->Tell(), size - 10 + 0xFFFFFFF0ull);
+  EXPECT_TRUE(RaisesEndOfFile([&] { parser->ReadByte(); }));
+  parser->SeekTo(100);
+  EXPECT_EQ(parser->ReadByte(), At(100));
+}
+
+}  // namespace
