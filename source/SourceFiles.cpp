@@ -135,7 +135,11 @@ int CParser::t_file() {
 
   {
     // Binary, so that each line ends in exactly CR LF on every platform.
-    std::unique_ptr<FILE, FileCloser> out(std::fopen(target.c_str(), "wb"));
+    std::unique_ptr<FILE, FileCloser> out;
+    if (m_ulExtractedSources < kMaxExtractedSources) {
+      ++m_ulExtractedSources;
+      out.reset(std::fopen(target.c_str(), "wb"));
+    }
     std::unique_ptr<char[]> line(new char[65535 + 2]);
     for (uint32_t i = 0; i < lineCount; ++i) {
       uint32_t length = ReadWord();

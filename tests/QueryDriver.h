@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../component/CMirlParserUbrof.h"
+#include "../component/MirlParserUbrofDiag.h"
 
 namespace querydriver {
 
@@ -222,6 +223,59 @@ inline void DriveEntries(CMirlParserUbrof* c, const std::vector<std::string>& na
 // With remapPaths false only methods that leave the component as it was are
 // called (RemapSourceFile is the one that changes it after a parse), so that
 // several threads may drive one component at once.
+// The diagnostics that tools read (ubrofdump), which like the entry view
+// answer from whatever the tables hold.
+inline void DriveDiagnostics(CMirlParserUbrof* c, Stats& st) {
+  using namespace detail;
+  IUnknown* u = static_cast<IMirlParser*>(c);
+  MirlDiagParse parse;
+  Count(st, MirlDiagGetParseDiagnostic(u, &parse));
+  MirlDiagFile file;
+  Count(st, MirlDiagGetFileInfo(u, &file));
+  MirlDiagCounts counts;
+  Count(st, MirlDiagGetCounts(u, &counts));
+  for (ULONG i : Sweep(c->m_Modules.size())) {
+    MirlDiagModule m;
+    Count(st, MirlDiagGetModule(u, i, &m));
+  }
+  for (ULONG i : Sweep(c->m_ScopeTable.Scopes.size())) {
+    MirlDiagScope s;
+    Count(st, MirlDiagGetScope(u, i, &s));
+  }
+  ULONG count = 0;
+  std::vector<ULONG> ids(4);
+  Count(st, MirlDiagGetRootScopes(u, ids.data(), ULONG(ids.size()), &count));
+  std::vector<MirlDiagSymbol> symbols(c->m_SymbolTable.Symbols.size() + 1);
+  Count(st, MirlDiagGetSymbols(u, symbols.data(), ULONG(symbols.size()), &count));
+  Count(st, MirlDiagGetSymbols(u, symbols.data(), 1, &count));
+  for (ULONG id : Inside(c->m_SymbolTable.Symbols.size(), 8, 2)) {
+    for (ULONG index : {0u, 1u, 0xFFFFFFFFu}) {
+      MirlDiagRange r;
+      Count(st, MirlDiagGetSymbolRange(u, id, index, &r));
+    }
+  }
+  std::vector<MirlDiagStatement> statements(std::min<size_t>(c->m_Statements.size(), 64));
+  Count(st, MirlDiagGetStatements(u, statements.data(), ULONG(statements.size()), &count));
+  std::vector<ULONG> labels(8), lasts(8);
+  Count(st, MirlDiagGetLabels(u, labels.data(), ULONG(labels.size()), &count));
+  for (ULONG id : {0u, 6u, 99u, 100u, c->m_TypeTable.TypeCount(), 0xFFFFFFFFu}) {
+    ULONG kind = 0;
+    Count(st, MirlDiagGetTypeKind(u, id, &kind));
+  }
+  for (ULONG i : Sweep(c->m_TypeTable.MemoryAttributes.size())) {
+    MirlDiagMemoryAttribute a;
+    Count(st, MirlDiagGetMemoryAttribute(u, i, &a));
+  }
+  for (ULONG i : Sweep(c->m_SourceFiles.size())) {
+    const char* path = nullptr;
+    Count(st, MirlDiagGetStoredSourcePath(u, i, &path));
+  }
+  for (BYTE type : {1, 2, 4, 8}) {
+    Count(st, MirlDiagGetWrittenRanges(u, type, labels.data(), lasts.data(), ULONG(labels.size()),
+                                       &count));
+  }
+}
+
 inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   using namespace detail;
   Stats st;
@@ -253,6 +307,7 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
     Count(st, c->LookupDie(0, b.get(), 0, &die));
   }
 
+  DriveDiagnostics(c, st);
   if (!c->IsParsed()) {
     DriveUnparsed(c, st);
     DriveEntries(c, names, paths, st);

@@ -268,3 +268,59 @@ TEST(Extraction, WhateverTheStoredNameFilesStayInTheExtractionFolder) {
   EXPECT_TRUE(written.count("obj/embedded_source/a_emb"));
   EXPECT_FALSE(written.count("obj/embedded_source/" + std::string(250, 'L') + "_emb.c"));
 }
+
+TEST(Extraction, AtMostSoManyEmbeddedSourcesAreWritten) {
+  namespace fs = std::filesystem;
+  std::string folder = testsupport::UniquePath("many", "");
+  fs::create_directories(folder);
+  std::string object = (fs::path(folder) / "prog.d90").string();
+  ubrofw::Writer w;
+  w.Start().BegLib("m");
+  for (uint32_t i = 0; i < kMaxExtractedSources + 4; ++i) w.File("x.c", {});
+  w.File("last.c", {"int last;"}).SrcStat(1, 1, 1, 9).End().Finish();
+  ASSERT_TRUE(w.Save(object));
+  Component c;
+  ASSERT_EQ(c.ParsePath(object), S_OK);
+  // Every record is registered and the statements still name their file...
+  ASSERT_EQ(c->m_SourceFiles.size(), size_t(kMaxExtractedSources) + 5);
+  EXPECT_EQ(c->m_StatementRuns.back().File, int32_t(kMaxExtractedSources) + 4);
+  // ... but only the first kMaxExtractedSources were written.
+  size_t written = 0;
+  for (const auto& e : fs::directory_iterator(fs::path(folder) / "embedded_source")) {
+    (void)e;
+    ++written;
+  }
+  EXPECT_EQ(written, size_t(kMaxExtractedSources));
+  EXPECT_TRUE(fs::exists(fs::path(folder) / "embedded_source" / "x_emb.c"));
+  EXPECT_FALSE(fs::exists(c->m_SourceFiles.back().Path));
+}
+
+TEST(TableSize, TablesTakeAtMostThirtyTwoBytesPerByteOfFile) {
+  // Nested empty blocks are the shortest records that each make a scope and
+  // a name: about 77 bytes of tables per byte of file. Two megabytes of them
+  // pass the limit; the parse fails before the tables reach it.
+  const uint64_t fileSize = 2u << 20;
+  ubrofw::Writer w;
+  w.Start().BegLib("m");
+  while (w.Size() < fileSize) w.BlockBegin1();
+  w.Finish();
+  Component c;
+  EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
+  EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrOutOfMemory);
+  EXPECT_STREQ(c->LastParseDiagnostic().pszTagName, "t_block_begin1");
+  // It stopped at the block whose scope and name passed the limit.
+  uint64_t limit = fileSize * kTableBytesPerFileByte + kTableAllowance;
+  EXPECT_NEAR(double(c->m_ScopeTable.Scopes.size()),
+              double(limit) / (sizeof(ScopeRecord) + sizeof(NameEntry)), 20.0);
+  ExpectUsableAfterFailure(c);
+
+  // The same blocks with the statements and code a compiler gives them stay
+  // far below it.
+  ubrofw::Writer real;
+  real.Start().BegLib("m").Org(1, 0);
+  while (real.Size() < fileSize / 4)
+    real.BlockBegin1().SrcStat(1, 1, 1, 2).AbsVar({1, 2}).BlockEnd();
+  real.End().Finish();
+  Component c2;
+  EXPECT_EQ(c2.Parse(real), S_OK);
+}

@@ -86,15 +86,18 @@ std::vector<Record> Records(const std::string& path) {
 // Which prefixes to parse. All of them would be too many: a 180 KB file has
 // 180,000, each parsed from its start, some hours under the sanitizers. A
 // prefix fails where its last record is cut, so the lengths are chosen by
-// record: for every kind of record in the file, its first record cut after
-// every one of its first 24 bytes and before its last byte (each field of
-// each handler ends the file once), the next two cut after their tag and
-// before their last byte (with fuller tables); every record boundary in the
-// first 2 KiB (the framing and the start of the first module, cheap to
-// reach); and a stride of 48 lengths across the whole file with the record
-// boundary before each (deep cuts, with large tables). Small files are cut
-// at every length.
-std::vector<size_t> PrefixLengths(const std::vector<Record>& records, size_t size) {
+// record: for every kind of record, its first record cut after every one of
+// its first 16 bytes (the fixed fields of every handler end within them, so
+// each field ends the file once; done in the first file that has the kind,
+// as the fields do not depend on the file); in every file, the first three
+// records of each kind cut after their tag and before their last byte (with
+// the tables as that file leaves them), every record boundary in the first
+// 1 KiB (the framing and the start of the first module, cheap to reach),
+// and a stride of 32 lengths across the whole file with the record boundary
+// before each (deep cuts, with large tables). Small files are cut at every
+// length.
+std::vector<size_t> PrefixLengths(const std::vector<Record>& records, size_t size,
+                                  std::set<int>& fieldsCut) {
   std::set<size_t> lengths = {0, 1, size - 1};
   if (size <= 2048) {
     for (size_t n = 0; n < size; ++n) lengths.insert(n);
@@ -103,19 +106,16 @@ std::vector<size_t> PrefixLengths(const std::vector<Record>& records, size_t siz
     for (size_t i = 0; i < records.size(); ++i) {
       size_t start = size_t(records[i].Offset);
       size_t end = i + 1 < records.size() ? size_t(records[i + 1].Offset) : size;
-      if (start < 2048) lengths.insert(start);
-      int seenBefore = seen[records[i].Tag]++;
-      if (seenBefore == 0) {
-        for (size_t n = start; n < end && n <= start + 24; ++n) lengths.insert(n);
-      } else if (seenBefore < 3) {
-        lengths.insert(start + 1);
-      } else {
-        continue;
+      if (start < 1024) lengths.insert(start);
+      if (seen[records[i].Tag]++ >= 3) continue;
+      if (fieldsCut.insert(records[i].Tag).second) {
+        for (size_t n = start; n < end && n <= start + 16; ++n) lengths.insert(n);
       }
+      lengths.insert(start + 1);
       lengths.insert(end - 1);
     }
-    for (size_t k = 1; k <= 48; ++k) {
-      size_t n = size * k / 49;
+    for (size_t k = 1; k <= 32; ++k) {
+      size_t n = size * k / 33;
       lengths.insert(n);
       auto next = std::upper_bound(records.begin(), records.end(), uint64_t(n),
                                    [](uint64_t v, const Record& r) { return v < r.Offset; });
@@ -136,7 +136,7 @@ HRESULT ParseBytes(Component& c, const std::vector<uint8_t>& bytes, size_t n,
 }
 
 // Runs the prefixes of one file; returns how many were parsed.
-size_t CheckPrefixes(const std::string& file, bool wholeFileParses) {
+size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int>& fieldsCut) {
   std::vector<uint8_t> bytes = ReadBytes(file);
   EXPECT_FALSE(bytes.empty()) << file;
   if (bytes.empty()) return 0;
@@ -150,7 +150,7 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses) {
       << file;
   querydriver::DriveAll(whole.get());
 
-  std::vector<size_t> lengths = PrefixLengths(Records(path), bytes.size());
+  std::vector<size_t> lengths = PrefixLengths(Records(path), bytes.size(), fieldsCut);
   for (size_t i = 0; i < lengths.size(); ++i) {
     size_t n = lengths[i];
     Component c;
@@ -163,8 +163,8 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses) {
     // entry view from whatever the cut parse left in the tables.
     DATE d = 0;
     EXPECT_EQ(c->GetTimeOfBuild(&d), PARSER_E_NOT_PARSED);
-    if (i % 16 == 0) querydriver::DriveAll(c.get());
-    if (i % 64 == 0 && wholeFileParses) {
+    if (i % 32 == 0) querydriver::DriveAll(c.get());
+    if (i % 128 == 0 && wholeFileParses) {
       // A later parse of the whole file is still accepted.
       EXPECT_EQ(ParseBytes(c, bytes, bytes.size(), path), S_OK) << file << " after " << n;
     }
@@ -176,13 +176,15 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses) {
 
 TEST(Prefixes, ExampleFileCutAtEveryLength) {
   std::string file = std::string(MIRL_EXAMPLES_DIR) + "/example.d90";
-  EXPECT_EQ(CheckPrefixes(file, true), ReadBytes(file).size());
+  std::set<int> fieldsCut;
+  EXPECT_EQ(CheckPrefixes(file, true, fieldsCut), ReadBytes(file).size());
 }
 
 TEST(Prefixes, RealSamplesCutShortFailCleanly) {
   std::string dir = MIRL_SAMPLES_DIR;
   if (!fs::is_directory(dir)) GTEST_SKIP() << "no real samples at " << dir;
   size_t files = 0, prefixes = 0;
+  std::set<int> fieldsCut;
   for (const auto& folder : fs::directory_iterator(dir)) {
     if (!folder.is_directory()) continue;
     for (const auto& entry : fs::directory_iterator(folder.path())) {
@@ -192,7 +194,7 @@ TEST(Prefixes, RealSamplesCutShortFailCleanly) {
       // fail as a whole, and so does every prefix of them.
       std::string name = folder.path().filename().string();
       bool wholeFileParses = name != "newer-versions" && name != "not-ubrof";
-      size_t n = CheckPrefixes(entry.path().string(), wholeFileParses);
+      size_t n = CheckPrefixes(entry.path().string(), wholeFileParses, fieldsCut);
       RecordProperty(name + "/" + entry.path().filename().string(), int(n));
       prefixes += n;
       ++files;

@@ -132,6 +132,32 @@ void CParser::ReserveIndexedEntries(uint64_t n) {
   m_ullIndexedEntries += n;
 }
 
+uint64_t CParser::TableBytes() const {
+  uint64_t bytes = 0;
+  auto add = [&bytes](size_t count, size_t size) { bytes += uint64_t(count) * size; };
+  add(m_pScopes->Scopes.size(), sizeof(ScopeRecord));
+  add(m_pNameTable->Count(), sizeof(NameEntry));
+  add(m_pSymbols->Symbols.size(), sizeof(SymbolRecord));
+  add(m_pSymbols->Ranges.size(), sizeof(LocationRange));
+  add(m_pSymbolIndex->size(), sizeof(LabelIndex::value_type) + 32);  // and the tree node
+  add(m_pMacros->size(), sizeof(MacroRecord));
+  add(m_pModules->size(), sizeof(ModuleRecord));
+  add(m_pSegmentGroups->size(), sizeof(SegmentGroupRecord));
+  // The path of an embedded source begins with the object file's folder,
+  // text the record does not pay for; it is kept twice (record and key).
+  size_t folder = m_pszObjectFile ? std::strlen(m_pszObjectFile) : 0;
+  add(m_pSourceFiles->size(),
+      sizeof(SourceFileRecord) + sizeof(FileNameMap::value_type) + 32 + 2 * (folder + 32));
+  add(m_pStatements->size(), sizeof(StatementRecord));
+  add(m_pStatementRuns->size(), sizeof(StatementRun));
+  add(m_pTypes->Types.size(), sizeof(TypeRecord));
+  add(m_pTypes->Members.size(), sizeof(MemberRecord));
+  add(m_pTypes->Enumerators.size(), sizeof(EnumeratorRecord));
+  add(m_pTypes->Parameters.size(), sizeof(uint32_t));
+  add(m_pTypes->MemoryAttributes.size(), sizeof(MemoryAttributeRecord));
+  return bytes;
+}
+
 // Copies n bytes to pDest: what the buffer holds, then large remainders
 // straight from the stream and small ones through a refilled buffer.
 void CParser::CopyOut(uint8_t* pDest, uint32_t n) {
@@ -249,6 +275,7 @@ bool CParser::Open(const char* pszPath) {
   std::fseek(m_pFile, 0, SEEK_SET);
   m_ullPos = 0;
   m_ullIndexedEntries = 0;
+  m_ullTableLimit = m_ullFileSize * kTableBytesPerFileByte + kTableAllowance;
   return true;
 }
 
@@ -276,6 +303,8 @@ int CParser::ParseFile(const char* pszPath) {
       if ((this->*(entry->Handler))() != 0) throw kErrHandlerFailed;
       if (m_pWrites && tag == 0x39)  // t_abs_var
         m_pWrites->Note(code, m_ulCodeAddress, eeprom, m_ulEepromAddress, data, m_ulDataAddress);
+      // One record adds a bounded amount, so checking after each is enough.
+      if (TableBytes() > m_ullTableLimit) throw kErrOutOfMemory;
       if (tag == 0xFF) {
         result = 1;
         break;

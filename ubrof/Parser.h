@@ -49,6 +49,24 @@ struct ParseDiagnostic {
 // the tables large; the next one fails the parse as out of memory.
 constexpr uint64_t kIndexedEntryAllowance = 65536;
 
+// The tables one parse fills may take at most this many bytes per byte of
+// the object file, plus kTableAllowance. Real files need about 2; records
+// that are as short as the format allows mostly stay below 25, but a file
+// of nothing but empty three-byte blocks would need some 80, so that 16 MB
+// of them could take over a gigabyte. Past the limit the parse fails as out
+// of memory. Counted are the fixed-size records of the tables (texts are as
+// long as in the file, apart from the folder that every embedded source's
+// path begins with, which is counted too).
+constexpr uint64_t kTableBytesPerFileByte = 32;
+constexpr uint64_t kTableAllowance = 64ull * 1024 * 1024;
+
+// At most this many embedded sources of one object file are written to disk.
+// Real files embed a few; a four-byte record is enough for one more file, so
+// without a limit a damaged file could fill a folder with a quarter of a
+// million of them. Beyond it the records are read and registered as usual,
+// but their files are not written (as when the folder cannot be written).
+constexpr uint32_t kMaxExtractedSources = 4096;
+
 // A string read from the file: n bytes and a terminating zero.
 typedef std::unique_ptr<char[]> StringPtr;
 
@@ -150,6 +168,8 @@ class CParser {
   void ReserveIndex(uint64_t currentSize, uint64_t index) {
     if (index >= currentSize) ReserveIndexedEntries(index + 1 - currentSize);
   }
+  // The bytes the fixed-size records of the borrowed tables take now.
+  uint64_t TableBytes() const;
 
   int SkipUnknownTag(uint8_t code);
   // Records one pair of a t_version record's skip information.
@@ -239,6 +259,7 @@ class CParser {
   uint32_t m_ulModuleState = 0;
   uint32_t m_ulPendingStatements = 0;
   std::map<std::string, uint32_t> m_EmbeddedNames;
+  uint32_t m_ulExtractedSources = 0;  // embedded sources written so far
   // Where t_abs_var wrote, for tools; null when nobody asks.
   MemoryWrites* m_pWrites = nullptr;
 
@@ -259,6 +280,7 @@ class CParser {
   uint64_t m_ullFileSize = 0;
   uint64_t m_ullPos = 0;
   uint64_t m_ullIndexedEntries = 0;
+  uint64_t m_ullTableLimit = 0;
 
  protected:
   ParseDiagnostic m_Diagnostic;
