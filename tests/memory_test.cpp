@@ -70,6 +70,33 @@ TEST(DMemory, GrowsBySixteenUpToTheLimit) {
   EXPECT_EQ(ReadImage(m, 4095, 2), (Bytes{0x11, 0x22}));
 }
 
+// Unwritten storage is filled only when a write reaches it, so each stretch
+// must still show the fill of the moment it was created, whether it lies
+// before a write (filled then), between writes, or was never touched.
+TEST(DMemory, UnwrittenStorageKeepsTheFillOfItsCreation) {
+  DMemory m(1024, 0xA1);
+  m.GetWriteBuffer(10, 1)[0] = 0x01;
+  m.SetFill(0xB2);
+  m.GetWriteBuffer(2000, 1)[0] = 0x02;  // grows to 16 KiB: 1024.. has 0xB2
+  m.SetFill(0xC3);
+  EXPECT_EQ(ReadImage(m, 1022, 4), (Bytes{0xA1, 0xA1, 0xB2, 0xB2}));
+  m.GetWriteBuffer(20000, 2)[1] = 0x03;  // grows to 256 KiB: 16384.. has 0xC3
+  m.SetFill(0xD4);
+  EXPECT_EQ(ReadImage(m, 9, 3), (Bytes{0xA1, 0x01, 0xA1}));
+  EXPECT_EQ(ReadImage(m, 1023, 2), (Bytes{0xA1, 0xB2}));
+  EXPECT_EQ(ReadImage(m, 16383, 2), (Bytes{0xB2, 0xC3}));
+  EXPECT_EQ(ReadImage(m, 19999, 4), (Bytes{0xC3, 0xC3, 0x03, 0xC3}));
+  EXPECT_EQ(ReadImage(m, 262142, 4), (Bytes{0xC3, 0xC3, 0xD4, 0xD4}));
+  // One read across written bytes, three creations and the end.
+  Bytes all = ReadImage(m, 0, 262146);
+  EXPECT_EQ(all[10], 0x01);
+  EXPECT_EQ(all[1000], 0xA1);
+  EXPECT_EQ(all[2000], 0x02);
+  EXPECT_EQ(all[5000], 0xB2);
+  EXPECT_EQ(all[100000], 0xC3);
+  EXPECT_EQ(all[262145], 0xD4);
+}
+
 TEST(MemoryRecords, SegmentTypesPlaceBytes) {
   ubrofw::Writer w;
   w.Start().BegLib("m").Org(1, 0x100).AbsVar({1, 2, 3, 4});

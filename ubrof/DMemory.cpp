@@ -11,7 +11,7 @@ DMemory::DMemory(uint32_t initialCapacity, uint8_t fill)
       m_ulHighest(0),
       m_ucFill(fill) {
   m_pBuffer.reset(new uint8_t[m_ulCapacity]);
-  std::memset(m_pBuffer.get(), fill, m_ulCapacity);
+  m_FillRuns.push_back({0, fill});
 }
 
 DMemory::~DMemory() = default;
@@ -26,11 +26,26 @@ bool DMemory::Grow() {
   uint32_t capacity = uint32_t(wanted);
   std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[capacity]);
   if (!p) return false;
-  std::memcpy(p.get(), m_pBuffer.get(), m_ulCapacity);
-  std::memset(p.get() + m_ulCapacity, m_ucFill, capacity - m_ulCapacity);
+  std::memcpy(p.get(), m_pBuffer.get(), m_ulMaterialized);
+  m_FillRuns.push_back({m_ulCapacity, m_ucFill});
   m_pBuffer = std::move(p);
   m_ulCapacity = capacity;
   return true;
+}
+
+void DMemory::Materialize(uint32_t end) {
+  while (m_ulMaterialized < end) {
+    size_t i = RunAt(m_ulMaterialized);
+    uint32_t stop = RunEnd(i) < end ? RunEnd(i) : end;
+    std::memset(m_pBuffer.get() + m_ulMaterialized, m_FillRuns[i].Fill, stop - m_ulMaterialized);
+    m_ulMaterialized = stop;
+  }
+}
+
+size_t DMemory::RunAt(uint64_t address) const {
+  size_t i = m_FillRuns.size() - 1;
+  while (i > 0 && m_FillRuns[i].Start > address) --i;
+  return i;
 }
 
 uint8_t* DMemory::GetWriteBuffer(uint32_t address, uint32_t count) {
@@ -42,6 +57,7 @@ uint8_t* DMemory::GetWriteBuffer(uint32_t address, uint32_t count) {
   if (end > kMaxImageSize) return nullptr;
   while (end > m_ulCapacity)
     if (!Grow()) return nullptr;
+  Materialize(uint32_t(end));
   if (address < m_ulLowest) m_ulLowest = address;
   uint32_t last = uint32_t(end - 1);
   if (last > m_ulHighest) m_ulHighest = last;
@@ -50,13 +66,21 @@ uint8_t* DMemory::GetWriteBuffer(uint32_t address, uint32_t count) {
 
 void DMemory::Read(uint32_t address, uint32_t count, uint8_t* pDest) const {
   if (count == 0) return;
-  uint32_t inside = 0;
-  if (address < m_ulCapacity) {
-    uint64_t avail = uint64_t(m_ulCapacity) - address;
-    inside = avail < count ? uint32_t(avail) : count;
-    std::memcpy(pDest, m_pBuffer.get() + address, inside);
+  uint64_t end = uint64_t(address) + count;
+  uint64_t pos = address;
+  if (pos < m_ulMaterialized) {
+    uint64_t stop = end < m_ulMaterialized ? end : m_ulMaterialized;
+    std::memcpy(pDest, m_pBuffer.get() + pos, size_t(stop - pos));
+    pos = stop;
   }
-  if (inside < count) std::memset(pDest + inside, m_ucFill, count - inside);
+  // Unwritten storage, run by run (each run has one fill).
+  while (pos < end && pos < m_ulCapacity) {
+    size_t i = RunAt(pos);
+    uint64_t stop = end < RunEnd(i) ? end : RunEnd(i);
+    std::memset(pDest + (pos - address), m_FillRuns[i].Fill, size_t(stop - pos));
+    pos = stop;
+  }
+  if (pos < end) std::memset(pDest + (pos - address), m_ucFill, size_t(end - pos));
 }
 
 }  // namespace mirl

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace mirl {
 
@@ -36,6 +37,24 @@ class DMemory {
 
  private:
   bool Grow();
+  // Gives the bytes below end the fill of the storage they belong to.
+  void Materialize(uint32_t end);
+  // The run that holds address (below the capacity), and where it ends.
+  size_t RunAt(uint64_t address) const;
+  uint32_t RunEnd(size_t run) const {
+    return run + 1 < m_FillRuns.size() ? m_FillRuns[run + 1].Start : m_ulCapacity;
+  }
+
+  // Storage is filled lazily: a parse writes to a few low addresses, and the
+  // rest of a 128 KiB or grown image would otherwise be written (and its
+  // pages touched) for nothing. Bytes below m_ulMaterialized hold their
+  // value; the others read as the fill that their storage was created with.
+  struct FillRun {
+    uint32_t Start;  // first address of storage created with Fill
+    uint8_t Fill;
+  };
+  std::vector<FillRun> m_FillRuns;  // ascending, one per creation or growth
+  uint32_t m_ulMaterialized = 0;
 
   std::unique_ptr<uint8_t[]> m_pBuffer;
   uint32_t m_ulCapacity;
