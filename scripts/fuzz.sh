@@ -2,11 +2,12 @@
 # Fuzzes the reader and every query method with libFuzzer, under
 # AddressSanitizer and UndefinedBehaviorSanitizer:
 #
-#     scripts/fuzz.sh [seconds] [processes]
+#     scripts/fuzz.sh [seconds] [processes] [runs]
 #
-# seconds    how long to fuzz (default 600)
+# seconds    how long to fuzz at most (default 600)
 # processes  fuzzing processes at once (default 1; more use libFuzzer's fork
 #            mode)
+# runs       stop after this many executions (default: no limit)
 #
 # The seeds are written afresh by make_seeds (every record kind), joined by
 # examples/example.d90 and the real samples of MIRL_SAMPLES_DIR (default
@@ -19,6 +20,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh $(cat scripts/packages.txt)
 seconds=${1:-600}
 processes=${2:-1}
+runs=${3:--1}
 build=build/fuzz
 samples=${MIRL_SAMPLES_DIR:-$(pwd)/../shared/samples}
 
@@ -45,7 +47,7 @@ fi
 # Inputs are limited to 8 KiB: the real samples (up to 180 KB) take part as
 # their first 8 KiB, and small inputs keep the runs fast. The whole samples
 # are parsed and queried by the unit tests.
-args=(-max_total_time="$seconds" -max_len=8192 -timeout=30 -rss_limit_mb=2048
+args=(-max_total_time="$seconds" -runs="$runs" -max_len=8192 -timeout=30 -rss_limit_mb=2048
       -artifact_prefix="$build/findings/" -print_final_stats=1)
 if [ "$processes" -gt 1 ]; then
   args+=(-fork="$processes" -ignore_crashes=0 -ignore_timeouts=0 -ignore_ooms=0)
