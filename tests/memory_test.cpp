@@ -97,6 +97,26 @@ TEST(DMemory, UnwrittenStorageKeepsTheFillOfItsCreation) {
   EXPECT_EQ(all[262145], 0xD4);
 }
 
+// Bytes far above the rest leave the storage between them unwritten, also
+// when the image grows again afterwards.
+TEST(DMemory, DistantWritesLeaveTheGapAsItWasCreated) {
+  DMemory m(4096, 0xFF);
+  m.SetFill(0x5A);
+  m.GetWriteBuffer(100000, 2)[0] = 0x01;  // 4096 -> 65536 -> 1 MiB
+  m.SetFill(0x00);
+  m.GetWriteBuffer(1500000, 1)[0] = 0x02;  // -> 16 MiB
+  EXPECT_EQ(ReadImage(m, 4095, 2), (Bytes{0xFF, 0x5A}));
+  EXPECT_EQ(ReadImage(m, 99999, 4), (Bytes{0x5A, 0x01, 0x5A, 0x5A}));
+  EXPECT_EQ(ReadImage(m, 1048575, 2), (Bytes{0x5A, 0x00}));
+  EXPECT_EQ(ReadImage(m, 1499999, 3), (Bytes{0x00, 0x02, 0x00}));
+  m.GetWriteBuffer(20000000, 1)[0] = 0x03;  // -> 64 MiB keeps all of it
+  EXPECT_EQ(ReadImage(m, 99999, 4), (Bytes{0x5A, 0x01, 0x5A, 0x5A}));
+  EXPECT_EQ(ReadImage(m, 1499999, 3), (Bytes{0x00, 0x02, 0x00}));
+  EXPECT_EQ(ReadImage(m, 19999999, 3), (Bytes{0x00, 0x03, 0x00}));
+  EXPECT_EQ(m.Lowest(), 100000u);
+  EXPECT_EQ(m.Highest(), 20000000u);
+}
+
 TEST(MemoryRecords, SegmentTypesPlaceBytes) {
   ubrofw::Writer w;
   w.Start().BegLib("m").Org(1, 0x100).AbsVar({1, 2, 3, 4});

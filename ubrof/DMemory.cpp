@@ -12,6 +12,7 @@ DMemory::DMemory(uint32_t initialCapacity, uint8_t fill)
       m_ucFill(fill) {
   m_pBuffer.reset(new uint8_t[m_ulCapacity]);
   m_FillRuns.push_back({0, fill});
+  m_Materialized.assign(((m_ulCapacity - 1) >> kChunkShift) + 1, false);
 }
 
 DMemory::~DMemory() = default;
@@ -26,26 +27,49 @@ bool DMemory::Grow() {
   uint32_t capacity = uint32_t(wanted);
   std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[capacity]);
   if (!p) return false;
-  std::memcpy(p.get(), m_pBuffer.get(), m_ulMaterialized);
+  const uint32_t chunk = 1u << kChunkShift;
+  for (uint32_t c = 0; c < m_Materialized.size(); ++c) {
+    if (!m_Materialized[c]) continue;
+    uint32_t from = c << kChunkShift;
+    uint32_t to = m_ulCapacity - from < chunk ? m_ulCapacity : from + chunk;
+    std::memcpy(p.get() + from, m_pBuffer.get() + from, to - from);
+    // The last chunk may have been cut by the old capacity; what the growth
+    // adds to it is new storage with the fill of the moment.
+    uint32_t chunkEnd = capacity - from < chunk ? capacity : from + chunk;
+    if (to < chunkEnd) std::memset(p.get() + to, m_ucFill, chunkEnd - to);
+  }
   m_FillRuns.push_back({m_ulCapacity, m_ucFill});
+  m_Materialized.resize(((capacity - 1) >> kChunkShift) + 1, false);
   m_pBuffer = std::move(p);
   m_ulCapacity = capacity;
   return true;
 }
 
-void DMemory::Materialize(uint32_t end) {
-  while (m_ulMaterialized < end) {
-    size_t i = RunAt(m_ulMaterialized);
-    uint32_t stop = RunEnd(i) < end ? RunEnd(i) : end;
-    std::memset(m_pBuffer.get() + m_ulMaterialized, m_FillRuns[i].Fill, stop - m_ulMaterialized);
-    m_ulMaterialized = stop;
-  }
-}
-
-size_t DMemory::RunAt(uint64_t address) const {
+size_t DMemory::RunAt(uint32_t address) const {
   size_t i = m_FillRuns.size() - 1;
   while (i > 0 && m_FillRuns[i].Start > address) --i;
   return i;
+}
+
+void DMemory::CopyFill(uint32_t from, uint32_t to, uint8_t* pDest) const {
+  while (from < to) {
+    size_t i = RunAt(from);
+    uint32_t stop = RunEnd(i) < to ? RunEnd(i) : to;
+    std::memset(pDest, m_FillRuns[i].Fill, stop - from);
+    pDest += stop - from;
+    from = stop;
+  }
+}
+
+void DMemory::Materialize(uint32_t address, uint32_t end) {
+  const uint32_t chunk = 1u << kChunkShift;
+  for (uint32_t c = address >> kChunkShift; c <= (end - 1) >> kChunkShift; ++c) {
+    if (m_Materialized[c]) continue;
+    uint32_t from = c << kChunkShift;
+    uint32_t to = m_ulCapacity - from < chunk ? m_ulCapacity : from + chunk;
+    CopyFill(from, to, m_pBuffer.get() + from);
+    m_Materialized[c] = true;
+  }
 }
 
 uint8_t* DMemory::GetWriteBuffer(uint32_t address, uint32_t count) {
@@ -57,7 +81,7 @@ uint8_t* DMemory::GetWriteBuffer(uint32_t address, uint32_t count) {
   if (end > kMaxImageSize) return nullptr;
   while (end > m_ulCapacity)
     if (!Grow()) return nullptr;
-  Materialize(uint32_t(end));
+  Materialize(address, uint32_t(end));
   if (address < m_ulLowest) m_ulLowest = address;
   uint32_t last = uint32_t(end - 1);
   if (last > m_ulHighest) m_ulHighest = last;
@@ -68,16 +92,16 @@ void DMemory::Read(uint32_t address, uint32_t count, uint8_t* pDest) const {
   if (count == 0) return;
   uint64_t end = uint64_t(address) + count;
   uint64_t pos = address;
-  if (pos < m_ulMaterialized) {
-    uint64_t stop = end < m_ulMaterialized ? end : m_ulMaterialized;
-    std::memcpy(pDest, m_pBuffer.get() + pos, size_t(stop - pos));
-    pos = stop;
-  }
-  // Unwritten storage, run by run (each run has one fill).
+  // Chunk by chunk: written chunks from the array, the others as their fill.
   while (pos < end && pos < m_ulCapacity) {
-    size_t i = RunAt(pos);
-    uint64_t stop = end < RunEnd(i) ? end : RunEnd(i);
-    std::memset(pDest + (pos - address), m_FillRuns[i].Fill, size_t(stop - pos));
+    uint64_t chunkEnd = ((pos >> kChunkShift) + 1) << kChunkShift;
+    uint64_t stop = end < chunkEnd ? end : chunkEnd;
+    if (stop > m_ulCapacity) stop = m_ulCapacity;
+    uint8_t* d = pDest + (pos - address);
+    if (IsMaterialized(uint32_t(pos)))
+      std::memcpy(d, m_pBuffer.get() + pos, size_t(stop - pos));
+    else
+      CopyFill(uint32_t(pos), uint32_t(stop), d);
     pos = stop;
   }
   if (pos < end) std::memset(pDest + (pos - address), m_ucFill, size_t(end - pos));

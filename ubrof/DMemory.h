@@ -37,24 +37,29 @@ class DMemory {
 
  private:
   bool Grow();
-  // Gives the bytes below end the fill of the storage they belong to.
-  void Materialize(uint32_t end);
+  // Gives every chunk that [address, end) touches the fill of its storage.
+  void Materialize(uint32_t address, uint32_t end);
+  // Writes the fill of the storage [from, to) to pDest (to <= capacity).
+  void CopyFill(uint32_t from, uint32_t to, uint8_t* pDest) const;
   // The run that holds address (below the capacity), and where it ends.
-  size_t RunAt(uint64_t address) const;
+  size_t RunAt(uint32_t address) const;
   uint32_t RunEnd(size_t run) const {
     return run + 1 < m_FillRuns.size() ? m_FillRuns[run + 1].Start : m_ulCapacity;
   }
 
-  // Storage is filled lazily: a parse writes to a few low addresses, and the
-  // rest of a 128 KiB or grown image would otherwise be written (and its
-  // pages touched) for nothing. Bytes below m_ulMaterialized hold their
-  // value; the others read as the fill that their storage was created with.
+  // Storage is filled lazily, one chunk at a time: a parse writes to a few
+  // places, and the rest of a 128 KiB image, or of one grown to 64 MiB for a
+  // few bytes at a high address, would otherwise be written (and its pages
+  // touched) for nothing. A chunk that was written to holds its bytes;
+  // the others read as the fill that their storage was created with.
+  static constexpr uint32_t kChunkShift = 16;
   struct FillRun {
     uint32_t Start;  // first address of storage created with Fill
     uint8_t Fill;
   };
-  std::vector<FillRun> m_FillRuns;  // ascending, one per creation or growth
-  uint32_t m_ulMaterialized = 0;
+  std::vector<FillRun> m_FillRuns;   // ascending, one per creation or growth
+  std::vector<bool> m_Materialized;  // per chunk of 64 KiB
+  bool IsMaterialized(uint32_t address) const { return m_Materialized[address >> kChunkShift]; }
 
   std::unique_ptr<uint8_t[]> m_pBuffer;
   uint32_t m_ulCapacity;
