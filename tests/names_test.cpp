@@ -1,49 +1,42 @@
 // The name table and t_scoped_name.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "TestSupport.h"
 
 using namespace mirl;
 using testsupport::Component;
 
-TEST(NameTable, TextsByKind) {
+TEST(NameTable, TextsByKindAndLinksThatNeverEnd) {
   NameTable t;
+  const std::string longName(5000, 'x');
+  const struct {
+    uint32_t sub;
+    const char* text;
+    uint32_t number, link;
+    std::string expected;
+  } cases[] = {
+      {0, "main", 0, kNone, "main"},             // 0 plain
+      {kSubFunction, nullptr, 1, 0, "main"},     // 1 function named by 0
+      {kSubFunction, nullptr, 2, 1, "main"},     // 2 a chain of links
+      {kSubBlock, nullptr, 7, kNone, "block7"},  // 3
+      {kSubBlock, "inner", 7, kNone, "inner"},   // 4 a block's own text wins
+      {9, "ignored", 0, kNone, ""},              // 5 unknown sub-kind
+      {kSubFunction, nullptr, 0, 7, ""},         // 6 <-> 7: a cycle terminates
+      {kSubFunction, nullptr, 0, 6, ""},         // 7
+      {kSubFunction, nullptr, 0, 8, ""},         // 8 links to itself
+      {kSubFunction, nullptr, 0, 12345, ""},     // 9 dangling
+      {0, longName.c_str(), 0, kNone, std::string(kMaxNameLength, 'x')},  // 10 cut
+  };
+  for (const auto& k : cases)
+    t.AddName(k.sub == 0 ? kNamePlain : kNameScope, k.sub, k.text, k.number, k.link);
+  for (uint32_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(t.GetName(i), cases[i].expected) << i;
   EXPECT_EQ(t.GetName(kNone), "");
-  uint32_t plain = t.AddName(kNamePlain, 0, "main", 0, kNone);
-  uint32_t fn = t.AddName(kNameScope, kSubFunction, nullptr, 1, plain);
-  uint32_t fn2 = t.AddName(kNameScope, kSubFunction, nullptr, 2, fn);  // chain of links
-  uint32_t block = t.AddName(kNameScope, kSubBlock, nullptr, 7, kNone);
-  uint32_t named = t.AddName(kNameScope, kSubBlock, "inner", 7, kNone);
-  uint32_t odd = t.AddName(kNameScope, 9, "ignored", 0, kNone);
-  EXPECT_EQ(t.GetName(plain), "main");
-  EXPECT_EQ(t.GetName(fn), "main");
-  EXPECT_EQ(t.GetName(fn2), "main");
-  EXPECT_EQ(t.GetName(block), "block7");
-  EXPECT_EQ(t.GetName(named), "inner");
-  EXPECT_EQ(t.GetName(odd), "");
   EXPECT_EQ(t.GetName(t.Count()), "");  // outside the table
 }
 
-TEST(NameTable, LinkCyclesAndDanglingLinksTerminate) {
-  NameTable t;
-  // Entry 0 links to 1, entry 1 links back to 0: neither has text.
-  t.AddName(kNameScope, kSubFunction, nullptr, 0, 1);
-  t.AddName(kNameScope, kSubFunction, nullptr, 0, 0);
-  uint32_t self = t.AddName(kNameScope, kSubFunction, nullptr, 0, 2);
-  uint32_t dangling = t.AddName(kNameScope, kSubFunction, nullptr, 0, 12345);
-  EXPECT_EQ(t.GetName(0), "");
-  EXPECT_EQ(t.GetName(self), "");
-  EXPECT_EQ(t.GetName(dangling), "");
-}
-
-TEST(NameTable, LongNamesAreCut) {
-  NameTable t;
-  std::string longName(5000, 'x');
-  uint32_t i = t.AddName(kNamePlain, 0, longName.c_str(), 0, kNone);
-  EXPECT_EQ(t.GetName(i).size(), kMaxNameLength);
-}
-
-TEST(ScopedName, FormsAppendEntries) {
+TEST(ScopedName, FormsAppendEntriesAndACutRecordKeepsEarlierOnes) {
   ubrofw::Writer w;
   w.Start()
       .ScopedName1("func", kNone)  // 0
@@ -56,25 +49,21 @@ TEST(ScopedName, FormsAppendEntries) {
   ASSERT_EQ(c.Parse(w), S_OK);
   const NameTable& t = c->m_NameTable;
   ASSERT_EQ(t.Count(), 4u);
+  std::vector<std::string> names;
+  for (uint32_t i = 0; i < 4; ++i) names.push_back(t.GetName(i));
+  EXPECT_EQ(names, (std::vector<std::string>{"func", "func", "block7", ""}));
   EXPECT_EQ(t.Entry(0)->Kind, uint32_t(kNamePlain));
   EXPECT_EQ(t.Entry(0)->Link, kNone);
-  EXPECT_EQ(t.Entry(1)->Kind, uint32_t(kNameScope));
-  EXPECT_EQ(t.Entry(1)->SubKind, uint32_t(kSubFunction));
-  EXPECT_EQ(t.Entry(1)->Number, 0x1234u);
-  EXPECT_FALSE(t.Entry(1)->HasText);
-  EXPECT_EQ(t.GetName(1), "func");
+  const NameEntry* fn = t.Entry(1);
+  EXPECT_EQ(std::tie(fn->Kind, fn->SubKind, fn->Number, fn->HasText),
+            std::make_tuple(uint32_t(kNameScope), uint32_t(kSubFunction), 0x1234u, false));
   EXPECT_EQ(t.Entry(2)->SubKind, uint32_t(kSubBlock));
-  EXPECT_EQ(t.GetName(2), "block7");
   EXPECT_EQ(t.Entry(3)->Link, 2u);
-  EXPECT_EQ(t.GetName(3), "");
-}
 
-TEST(ScopedName, CutShortRecordFailsButKeepsEarlierNames) {
-  ubrofw::Writer w;
-  w.Start().ScopedName1("kept", kNone);
-  w.Byte(0xCD).Zeros(4).Byte(1).Long(10).Text("short");
-  Component c;
-  EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  EXPECT_EQ(c->m_NameTable.Count(), 1u);
-  EXPECT_EQ(c->m_NameTable.GetName(0), "kept");
+  ubrofw::Writer cut;
+  cut.Start().ScopedName1("kept", kNone).Byte(0xCD).Zeros(4).Byte(1).Long(10).Text("short");
+  Component d;
+  EXPECT_EQ(d.Parse(cut), PARSER_E_INVALID_FILE);
+  EXPECT_EQ(d->m_NameTable.Count(), 1u);
+  EXPECT_EQ(d->m_NameTable.GetName(0), "kept");
 }
