@@ -39,8 +39,6 @@ void AddRun(Component& c, uint32_t scope, uint16_t line, int32_t maxEndLine, uin
   c->m_ScopeTable.Scopes[scope].StatementRuns.push_back(uint32_t(c->m_StatementRuns.size() - 1));
 }
 
-const uintptr_t kJunkPointer = 0x10;  // must be overwritten, never freed
-
 struct Enumerated {
   HRESULT hr;
   ULONG count = 0xDEAD;
@@ -50,10 +48,11 @@ struct Enumerated {
 
 Enumerated Enum(Component& c, ULONG scope) {
   Enumerated e;
-  ULONG* ids = reinterpret_cast<ULONG*>(kJunkPointer);
+  ULONG* const junk = reinterpret_cast<ULONG*>(0x10);  // must be overwritten, never freed
+  ULONG* ids = junk;
   e.hr = c->EnumSubScopes(scope, &e.count, &ids);
   if (e.hr != S_OK) {
-    EXPECT_EQ(ids, reinterpret_cast<ULONG*>(kJunkPointer));
+    EXPECT_EQ(ids, junk);
     return e;
   }
   e.isNull = ids == nullptr;
@@ -83,22 +82,18 @@ Info ScopeInfo(Component& c, ULONG scope) {
 ULONG ScopeAt(Component& c, ULONG address, unsigned char type) {
   ULONG s = 0xDEAD;
   HRESULT hr = c->GetScopeFromProgMemAddress(address, type, &s);
-  if (hr != S_OK) {
-    EXPECT_EQ(s, 0xDEADu);
-    return ULONG(hr);
-  }
-  return s;
+  EXPECT_TRUE(hr == S_OK || s == 0xDEAD) << "a failed search wrote its result";
+  return hr == S_OK ? s : ULONG(hr);
 }
 
 }  // namespace
 
-TEST(ScopeTree, RecordsBuildTheTreeWithNames) {
+TEST(ScopeTree, RecordsBuildTheTreeThatTheMethodsReport) {
   Component c;
   ASSERT_EQ(c.Parse(TwoModules()), S_OK);
   const ScopeTable& st = c->m_ScopeTable;
   ASSERT_EQ(st.Count(), 7u);
   EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0, 5}));
-  EXPECT_EQ(st.Scopes[0].Children, (std::vector<uint32_t>{1, 4}));
   const uint32_t parents[] = {kNone, 0, 1, 2, 0, kNone, 5};
   const uint32_t kinds[] = {2, 1, 3, 3, 1, 2, 1};
   const char* names[] = {"", "main", "block3", "block4", "idle", "", "helper"};
@@ -106,15 +101,65 @@ TEST(ScopeTree, RecordsBuildTheTreeWithNames) {
     EXPECT_EQ(st.Scopes[i].Parent, parents[i]) << i;
     EXPECT_EQ(st.Scopes[i].Kind, kinds[i]) << i;
     EXPECT_EQ(st.ScopeName(i), names[i]) << i;
-    if (i != 0 && i != 5) {
-      EXPECT_EQ(st.Scopes[i].ModuleIndex, kNone);
-    }
+    EXPECT_EQ(ScopeInfo(c, i).name, names[i]) << i;
+    EXPECT_EQ(ScopeInfo(c, i).type, kinds[i]) << i;
+    EXPECT_EQ(st.Scopes[i].ModuleIndex, i == 0 ? 0 : i == 5 ? 1 : kNone) << i;
   }
   EXPECT_EQ(c->m_NameTable.Entry(st.Scopes[2].NameIndex)->Number, 3u);
   EXPECT_EQ(c->m_NameTable.Entry(st.Scopes[1].NameIndex)->SubKind, uint32_t(kSubFunction));
   // The hidden module is left open by its t_end_abs.
   EXPECT_EQ(st.CurrentScope, 5u);
   EXPECT_EQ(st.CurrentModule, 5u);
+
+  // The root lists the visible modules only; a leaf gives no array.
+  EXPECT_EQ(Enum(c, kNone).ids, (std::vector<ULONG>{0}));
+  EXPECT_EQ(Enum(c, 0).ids, (std::vector<ULONG>{1, 4}));
+  EXPECT_EQ(Enum(c, 5).ids, (std::vector<ULONG>{6}));
+  Enumerated leaf = Enum(c, 3);
+  EXPECT_EQ(std::make_tuple(leaf.hr, leaf.count, leaf.isNull), std::make_tuple(S_OK, 0ul, true));
+  EXPECT_EQ(Enum(c, 7).hr, PARSER_E_BAD_ID);
+  EXPECT_EQ(Enum(c, 0xFFFFFFFE).hr, PARSER_E_BAD_ID);
+
+  // Range and first statement: the first of the scope's first run; none
+  // when the run lies outside the run table.
+  SetRange(c, 1, 0x100, 0x180);
+  AddRun(c, 2, 5, 5, 3);  // statements 0..2
+  AddRun(c, 1, 1, 4, 2);  // statements 3, 4
+  AddRun(c, 1, 9, 9);
+  c->m_ScopeTable.Scopes[6].StatementRuns.push_back(1000);
+  Info main = ScopeInfo(c, 1);
+  EXPECT_EQ(std::make_tuple(main.hr, main.fullName, main.fullNameNull),
+            std::make_tuple(S_OK, std::string(), false));
+  EXPECT_EQ(std::vector<ULONG>({main.start, main.size, main.firstStat}),
+            std::vector<ULONG>({0x100, 0x80, 3}));
+  EXPECT_EQ(ScopeInfo(c, 2).firstStat, 0u);
+  EXPECT_EQ(ScopeInfo(c, 6).firstStat, 0xFFFFFFFFu);
+  Info idle = ScopeInfo(c, 4);  // no code, no statements
+  EXPECT_EQ(std::vector<ULONG>({idle.start, idle.size, idle.firstStat}),
+            std::vector<ULONG>({0xFFFFFFFF, 1, 0xFFFFFFFF}));
+  Info bad = ScopeInfo(c, 7);
+  EXPECT_EQ(std::make_tuple(bad.hr, bad.name, bad.type),
+            std::make_tuple(PARSER_E_BAD_ID, std::string("previous"), 0xDEADul));
+  EXPECT_EQ(ScopeInfo(c, kNone).hr, PARSER_E_BAD_ID);
+}
+
+TEST(ScopeTree, OnlyHiddenModulesOrNone) {
+  // Only hidden modules: an array with room for them, and count 0.
+  ubrofw::Writer w;
+  w.Start().BegPgm("?only").End().Finish();
+  Component hidden;
+  ASSERT_EQ(hidden.Parse(w), S_OK);
+  Enumerated top = Enum(hidden, kNone);
+  EXPECT_EQ(top.count, 0u);
+  EXPECT_FALSE(top.isNull);
+  EXPECT_EQ(ScopeInfo(hidden, 0).type, 2u);
+  // No modules at all: no array.
+  ubrofw::Writer empty;
+  empty.Start().Finish();
+  Component none;
+  ASSERT_EQ(none.Parse(empty), S_OK);
+  EXPECT_TRUE(Enum(none, kNone).isNull);
+  EXPECT_EQ(Enum(none, 0).hr, PARSER_E_BAD_ID);
 }
 
 TEST(ScopeTree, NewerBlockRecordsTakeTheirKindFromTheName) {
@@ -186,92 +231,19 @@ TEST(ScopeTable, ClosingAScopeWidensItsParent) {
   EXPECT_EQ(st.CurrentModule, kNone);
 }
 
-TEST(EnumSubScopes, ListsVisibleModulesAndChildren) {
-  Component c;
-  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
-  EXPECT_EQ(Enum(c, kNone).ids, (std::vector<ULONG>{0}));  // module 5 is hidden
-  EXPECT_EQ(Enum(c, 0).ids, (std::vector<ULONG>{1, 4}));
-  EXPECT_EQ(Enum(c, 5).ids, (std::vector<ULONG>{6}));
-  Enumerated leaf = Enum(c, 3);  // a block without nested blocks
-  EXPECT_EQ(leaf.hr, S_OK);
-  EXPECT_EQ(leaf.count, 0u);
-  EXPECT_TRUE(leaf.isNull);
-  EXPECT_EQ(Enum(c, 7).hr, PARSER_E_BAD_ID);
-  EXPECT_EQ(Enum(c, 0xFFFFFFFE).hr, PARSER_E_BAD_ID);
-
-  // Only hidden modules: an array with room for them, and count 0.
-  ubrofw::Writer w;
-  w.Start().BegPgm("?only").End().Finish();
-  Component hidden;
-  ASSERT_EQ(hidden.Parse(w), S_OK);
-  Enumerated top = Enum(hidden, kNone);
-  EXPECT_EQ(top.count, 0u);
-  EXPECT_FALSE(top.isNull);
-  EXPECT_EQ(ScopeInfo(hidden, 0).type, 2u);
-  // No modules at all: no array.
-  ubrofw::Writer empty;
-  empty.Start().Finish();
-  Component none;
-  ASSERT_EQ(none.Parse(empty), S_OK);
-  EXPECT_TRUE(Enum(none, kNone).isNull);
-  EXPECT_EQ(Enum(none, 0).hr, PARSER_E_BAD_ID);
-}
-
-TEST(GetScopeInfo, ReportsNameKindRangeAndFirstStatement) {
-  Component c;
-  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
-  SetRange(c, 1, 0x100, 0x180);
-  AddRun(c, 2, 5, 5, 3);  // statements 0..2
-  AddRun(c, 1, 1, 4, 2);  // statements 3, 4
-  AddRun(c, 1, 9, 9);
-  c->m_ScopeTable.Scopes[6].StatementRuns.push_back(1000);  // beyond the run table
-
-  Info main = ScopeInfo(c, 1);
-  ASSERT_EQ(main.hr, S_OK);
-  EXPECT_EQ(main.name, "main");
-  EXPECT_EQ(main.fullName, "");
-  EXPECT_FALSE(main.fullNameNull);
-  EXPECT_EQ(std::vector<ULONG>({main.type, main.start, main.size, main.firstStat}),
-            std::vector<ULONG>({1, 0x100, 0x80, 3}));
-  EXPECT_EQ(ScopeInfo(c, 2).firstStat, 0u);
-  EXPECT_EQ(ScopeInfo(c, 6).firstStat, 0xFFFFFFFFu);
-  Info idle = ScopeInfo(c, 4);  // no code, no statements
-  EXPECT_EQ(std::vector<ULONG>({idle.start, idle.size, idle.firstStat}),
-            std::vector<ULONG>({0xFFFFFFFF, 1, 0xFFFFFFFF}));
-  Info module = ScopeInfo(c, 0);
-  EXPECT_EQ(module.name, "");
-  EXPECT_EQ(module.type, 2u);
-
-  Info bad = ScopeInfo(c, 7);
-  EXPECT_EQ(bad.hr, PARSER_E_BAD_ID);
-  EXPECT_EQ(bad.name, "previous");
-  EXPECT_EQ(bad.type, 0xDEADu);
-  EXPECT_EQ(ScopeInfo(c, kNone).hr, PARSER_E_BAD_ID);
-}
-
 TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
   Component c;
   ASSERT_EQ(c.Parse(TwoModules()), S_OK);
-  SetRange(c, 0, 0x100, 0x200);
-  SetRange(c, 1, 0x100, 0x180);
-  SetRange(c, 2, 0x120, 0x160);
-  SetRange(c, 3, 0x130, 0x140);
-  SetRange(c, 5, 0x200, 0x300);
-  SetRange(c, 6, 0x200, 0x280);
+  const uint32_t ranges[][3] = {{0, 0x100, 0x200}, {1, 0x100, 0x180}, {2, 0x120, 0x160},
+                                {3, 0x130, 0x140}, {5, 0x200, 0x300}, {6, 0x200, 0x280}};
+  for (const auto& r : ranges) SetRange(c, r[0], r[1], r[2]);
   const ULONG fail = ULONG(E_FAIL);
-  struct Case {
-    ULONG address;
-    unsigned char type;
-    ULONG expected;
-  } cases[] =
-      {
-          {0x135, 0, 3},         {0x135, 1, 1}, {0x135, 2, 0},    {0x135, 3, 3},
-          {0x135, 5, fail},      {0x150, 0, 2}, {0x17F, 0, 1},    {0x180, 0, 0},
-          {0x180, 1, fail},      {0x200, 0, 6}, {0x0FF, 0, fail}, {0x300, 0, fail},
-          {0xFFFFFFFE, 0, fail},  // scopes without code hold nothing
-      };
-  for (const Case& k : cases)
-    EXPECT_EQ(ScopeAt(c, k.address, k.type), k.expected) << k.address << " " << int(k.type);
+  const ULONG cases[][3] = {{0x135, 0, 3},        {0x135, 1, 1}, {0x135, 2, 0},    {0x135, 3, 3},
+                            {0x135, 5, fail},     {0x150, 0, 2}, {0x17F, 0, 1},    {0x180, 0, 0},
+                            {0x180, 1, fail},     {0x200, 0, 6}, {0x0FF, 0, fail}, {0x300, 0, fail},
+                            {0xFFFFFFFE, 0, fail}};  // idle has no code: holds nothing
+  for (const auto& k : cases)
+    EXPECT_EQ(ScopeAt(c, k[0], (unsigned char)k[1]), k[2]) << k[0] << " " << k[1];
 }
 
 TEST(GetScopeFromProgMemAddress, OverlappingModules) {
@@ -322,57 +294,36 @@ TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
   AddRun(c, 1, 40, 50, 0);  // an empty run covers nothing
 
   const ULONG fail = ULONG(E_FAIL);
+  const std::string m = "{\"src\\main.c\"";  // most texts name this file
   const struct {
     std::string text;
     ULONG expected;
   } cases[] = {
-      // Form 1: file and line, in decimal, hexadecimal or octal.
-      {"{\"src\\main.c\", 16}", 3},
-      {"{\"src\\main.c\",10}", 1},
-      {"{\"src\\main.c\", 33}", 4},
-      {"  {  \"SRC\\Main.C\"  ,  0x10  }  ", 3},
-      {"{\"src\\main.c\",0X0f}", 2},
-      {"{\"src\\main.c\",\t012}", 1},  // octal 10
-      {"{\"src\\main.c\", 016}", 2},   // octal 14
-      {"{\"src\\main.c\", 12abc", 2},  // text after the number is not checked
-      {"{\"src\\main.c\", +16 ]", 3},
-      {"{\"src\\main.c\", 45}", 0},  // no child covers the line: the module
-      {"{\"src\\main.c\", -16}", 0},
-      {"{\"src\\main.c\", 99999999999999}", 0},
-      // Form 2: file and a child of the module, compared with case.
-      {"{\"src\\main.c\", main}", 1},
-      {"{ \"src\\main.c\" ,idle}", 4},
-      {"{\"src\\main.c\", main }", fail},  // the blank belongs to the name
-      {"{\"src\\main.c\", Main}", fail},
-      {"{\"src\\main.c\", block3}", fail},  // not a child of the module
-      {"{\"src\\main.c\", x16}", fail},
-      {"{\"src\\main.c\", nosuch}", fail},
-      {"{\"lib.c\", " + name999 + "}", 6},
+      // clang-format off
+      // Form 1: file and line, in decimal, hexadecimal or octal (012 is 10);
+      // text after the number is not checked; no child covering the line
+      // gives the module.
+      {m + ", 16}", 3}, {m + ",10}", 1}, {m + ", 33}", 4}, {"  {  \"SRC\\Main.C\"  ,  0x10  }  ", 3},
+      {m + ",0X0f}", 2}, {m + ",\t012}", 1}, {m + ", 016}", 2}, {m + ", 12abc", 2},
+      {m + ", +16 ]", 3}, {m + ", 45}", 0}, {m + ", -16}", 0}, {m + ", 99999999999999}", 0},
+      // Form 2: file and a child of the module, compared with case; the
+      // blank belongs to the name; block3 is no child of the module.
+      {m + ", main}", 1}, {"{ \"src\\main.c\" ,idle}", 4}, {m + ", main }", fail},
+      {m + ", Main}", fail}, {m + ", block3}", fail}, {m + ", x16}", fail},
+      {m + ", nosuch}", fail}, {"{\"lib.c\", " + name999 + "}", 6},
       {"{\"lib.c\", " + name999.substr(1) + "}", fail},
       // Form 3: the file's module, hidden or not; the rest is not checked.
-      {"{\"src\\main.c\"}", 0},
-      {"{\"SRC\\MAIN.C\" }", 0},
-      {" \t{\"lib.c\"}\n", 5},
-      {"{\"src\\main.c\"", 0},
-      {"{\"src\\main.c", 0},
-      {"{\"src\\main.c\" , }", 0},
+      {m + "}", 0}, {"{\"SRC\\MAIN.C\" }", 0}, {" \t{\"lib.c\"}\n", 5}, {m, 0},
+      {"{\"src\\main.c", 0}, {m + " , }", 0},
       // Texts beyond the 999-character buffers fail their conversion; a
       // name that does leaves the file-only form.
-      {"{\"" + path999 + "\", 16}", 3},
-      {"{\"" + path999 + "q\", 16}", fail},
-      {"{\"" + std::string(5000, 'p') + "\"}", fail},
-      {"{\"lib.c\", " + name999 + "n}", 5},
+      {"{\"" + path999 + "\", 16}", 3}, {"{\"" + path999 + "q\", 16}", fail},
+      {"{\"" + std::string(5000, 'p') + "\"}", fail}, {"{\"lib.c\", " + name999 + "n}", 5},
       // Anything else.
-      {"", fail},
-      {"   ", fail},
-      {"src\\main.c", fail},
-      {"{src\\main.c}", fail},
-      {"{\"\"}", fail},
-      {"x{\"src\\main.c\"}", fail},
-      {"{\"nofile.c\"}", fail},
-      {"{\"nofile.c\", 10}", fail},
-      {"{\"orphan.c\"}", fail},
-      {"{ \"src\\main.c \"}", fail},
+      {"", fail}, {"   ", fail}, {"src\\main.c", fail}, {"{src\\main.c}", fail},
+      {"{\"\"}", fail}, {"x" + m + "}", fail}, {"{\"nofile.c\"}", fail},
+      {"{\"nofile.c\", 10}", fail}, {"{\"orphan.c\"}", fail}, {"{ \"src\\main.c \"}", fail},
+      // clang-format on
   };
   for (const auto& k : cases) {
     Bstr name(k.text);
