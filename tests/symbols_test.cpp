@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <tuple>
 
 #include "TestSupport.h"
 
@@ -125,14 +126,11 @@ TEST_F(SymbolProgram, DefinitionsAttachByModuleState) {
   // with the prefixed entry's link.
   EXPECT_EQ(t.Symbols[kPort].NameIndex, uint32_t(kNamePort));
   const SymbolRecord& alias = t.Symbols[kPortAlias];
-  EXPECT_EQ(alias.TypeId, 1);
-  EXPECT_EQ(alias.MemoryAttribute, 3);
-  EXPECT_EQ(alias.Value, 0x40u);
-  EXPECT_EQ(alias.RangeCount, 0u);
+  EXPECT_EQ(std::tie(alias.TypeId, alias.MemoryAttribute, alias.Value, alias.RangeCount),
+            std::make_tuple(1, 3, 0x40u, 0u));
   const NameEntry* ae = c->m_NameTable.Entry(alias.NameIndex);
-  EXPECT_EQ(ae->Text, "port");
-  EXPECT_EQ(ae->Number, uint32_t(kPortAlias));
-  EXPECT_EQ(ae->Link, 77u);
+  EXPECT_EQ(std::tie(ae->Text, ae->Number, ae->Link),
+            std::make_tuple("port", uint32_t(kPortAlias), 77u));
 }
 
 TEST(SymbolRecords, AliasNeedsThePrefixTheBitAndTheNextRecord) {
@@ -196,46 +194,33 @@ TEST_F(SymbolProgram, SearchesByName) {
     const char* name;
     ULONG from, flags, id, scope;
   } cases[] = {
-      // A local shadows the global inside its function; outward from a block.
-      {"counter", kMainFn, 0, kLocalCount, kMainFn},
-      {"counter", kBlock, 0, kLocalCount, kMainFn},
-      {"counter", kApp, 0, kCounter, kApp},
-      {"counter", kMainFn, 2, kLocalCount, kMainFn},  // only flag 1 is global
-      {"k", kBlock, 0, kK, kBlock},
-      {"k", kMainFn, 0, fail, 0},  // never inward
+      // clang-format off
+      // A local shadows the global inside its function; outward from a
+      // block; only flag 1 is global; never inward.
+      {"counter", kMainFn, 0, kLocalCount, kMainFn}, {"counter", kBlock, 0, kLocalCount, kMainFn},
+      {"counter", kApp, 0, kCounter, kApp},          {"counter", kMainFn, 2, kLocalCount, kMainFn},
+      {"k", kBlock, 0, kK, kBlock},                  {"k", kMainFn, 0, fail, 0},
       // Other modules: found, but without a scope.
-      {"shared", kMainFn, 0, kShared, kNone},
-      {"shared", kHelper, 0, kShared, kLib},
-      {"counter", kBlock, 1, kCounter, kNone},
-      {"shared", kApp, 1, kShared, kNone},
+      {"shared", kMainFn, 0, kShared, kNone},        {"shared", kHelper, 0, kShared, kLib},
+      {"counter", kBlock, 1, kCounter, kNone},       {"shared", kApp, 1, kShared, kNone},
       {"local_lbl", kApp, 1, fail, 0},
-      // Segment groups through the group references of "?lib".
-      {"grpvar", kHelper, 0, kGrpVar, kLib},
-      {"grpvar", kMainFn, 0, kGrpVar, kNone},
-      // The alias and the prefixed name.
-      {"port", kApp, 0, kPortAlias, kNone},
-      {"_A_port", kHelper, 0, kPort, kLib},
+      // Segment groups through the group references of "?lib"; the alias
+      // and the prefixed name.
+      {"grpvar", kHelper, 0, kGrpVar, kLib},         {"grpvar", kMainFn, 0, kGrpVar, kNone},
+      {"port", kApp, 0, kPortAlias, kNone},          {"_A_port", kHelper, 0, kPort, kLib},
       // Never found: classes 6 and 9, unattached, other case, near misses.
-      {"answer", kApp, 0, fail, 0},
-      {"six", kApp, 0, fail, 0},
-      {"orphan", kMainFn, 0, fail, 0},
-      {"Counter", kMainFn, 0, fail, 0},
-      {"counter ", kMainFn, 0, fail, 0},
-      {"", kMainFn, 0, fail, 0},
-      {"pin", kHelper, 0, fail, 0},
-      {"led", kHelper, 0, fail, 0},
+      {"answer", kApp, 0, fail, 0}, {"six", kApp, 0, fail, 0}, {"orphan", kMainFn, 0, fail, 0},
+      {"Counter", kMainFn, 0, fail, 0}, {"counter ", kMainFn, 0, fail, 0}, {"", kMainFn, 0, fail, 0},
+      {"pin", kHelper, 0, fail, 0}, {"led", kHelper, 0, fail, 0},
+      // clang-format on
   };
   for (const auto& k : cases) {
     Lookup r = Find(c, k.name, k.from, k.flags);
-    if (k.id == fail) {
-      EXPECT_EQ(r.hr, E_FAIL) << k.name;
-      EXPECT_EQ(r.id, 0xDEADu);
-      EXPECT_EQ(r.scope, 0xDEADu);
-    } else {
-      EXPECT_EQ(r.hr, S_OK) << k.name << " from " << k.from;
-      EXPECT_EQ(r.id, k.id) << k.name << " from " << k.from;
-      EXPECT_EQ(r.scope, k.scope) << k.name << " from " << k.from;
-    }
+    const bool found = k.id != fail;
+    EXPECT_EQ(
+        std::make_tuple(r.hr, r.id, r.scope),
+        std::make_tuple(found ? S_OK : E_FAIL, found ? k.id : 0xDEAD, found ? k.scope : 0xDEAD))
+        << k.name << " from " << k.from;
   }
   // Ids and group numbers outside their tables are passed over.
   c->m_ScopeTable.Scopes[kMainFn].Symbols.insert(c->m_ScopeTable.Scopes[kMainFn].Symbols.begin(),
@@ -273,12 +258,10 @@ TEST(SymbolSearch, ModulesNestedAfterAnAbsoluteEndAreReachedOnlyFromInside) {
   const ScopeTable& st = c->m_ScopeTable;
   EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0}));
   EXPECT_EQ(st.Scopes[0].Children, (std::vector<uint32_t>{1, 2}));
-  EXPECT_EQ(st.Scopes[1].Kind, uint32_t(kScopeModule));
-  EXPECT_EQ(st.CurrentScope, 0u);
-  EXPECT_EQ(st.CurrentModule, 0u);
+  EXPECT_EQ(std::tie(st.Scopes[1].Kind, st.CurrentScope, st.CurrentModule),
+            std::make_tuple(uint32_t(kScopeModule), 0u, 0u));
   Lookup r = Find(c, "a", 1);
-  EXPECT_EQ(r.id, 0u);
-  EXPECT_EQ(r.scope, 0u);
+  EXPECT_EQ(std::tie(r.id, r.scope), std::make_tuple(0u, 0u));
   EXPECT_EQ(Find(c, "b", 1).id, 2u);
   // The second step searches only top-level modules, skipping the one the
   // outward walk ended in.
@@ -333,10 +316,9 @@ TEST_F(SymbolProgram, LocationFollowsTheRanges) {
   };
   for (const auto& k : cases) {
     Location l = Where(c, k.id, k.at);
-    EXPECT_EQ(l.hr, S_OK);
-    EXPECT_EQ(l.info, k.info) << k.id << " at " << k.at;
-    EXPECT_EQ(l.memType, k.memType) << k.id << " at " << k.at;
-    EXPECT_EQ(l.address, k.address) << k.id << " at " << k.at;
+    EXPECT_EQ(std::make_tuple(l.hr, l.info, l.memType, l.address),
+              std::make_tuple(S_OK, k.info, k.memType, k.address))
+        << k.id << " at " << k.at;
   }
   EXPECT_EQ(Where(c, kSymbolCount, 0).hr, PARSER_E_BAD_ID);
   unsigned char info = 0, mem = 0;
@@ -351,9 +333,7 @@ TEST_F(SymbolProgram, LocationFollowsTheRanges) {
   c->m_TypeTable.Types[5].Word1 = 0x50;
   c->m_SymbolTable.Symbols[kPin].Class = 9;
   Location io = Where(c, kPin, 0);
-  EXPECT_EQ(io.info, 1);
-  EXPECT_EQ(io.memType, 8);
-  EXPECT_EQ(io.address, 0x41u);
+  EXPECT_EQ(std::make_tuple(io.info, io.memType, io.address), std::make_tuple(1, 8, 0x41u));
 }
 
 TEST(SymbolLocation, EepromAttributeFollowsTheCompilerVersion) {
@@ -479,9 +459,7 @@ TEST_F(LocationRule, RegisterNumbersGiveTheFirstRegisterOfTheGroup) {
                                {77, 24}, {78, 0},  {80, 0},  {0xFFFFFFFF, 0}};
   for (const auto& k : cases) {
     SymbolLocation l = table.GetLocation(Add(8, 0, k[0]), 0);
-    EXPECT_EQ(l.Kind, 1);
-    EXPECT_EQ(l.MemType, 16);
-    EXPECT_EQ(l.Address, k[1]) << k[0];
+    EXPECT_EQ(std::make_tuple(l.Kind, l.MemType, l.Address), std::make_tuple(1, 16, k[1])) << k[0];
   }
 }
 
@@ -496,12 +474,9 @@ TEST_F(LocationRule, KindsByClassAndMemoryAttribute) {
                {24, 0, false, false}, {255, 0, false, false}};
   for (const auto& k : cases) {
     SymbolLocation l = table.GetLocation(Add(k.cls, 0, 0x1234), 0);
-    EXPECT_EQ(l.Kind, k.kind) << int(k.cls);
-    EXPECT_EQ(l.HasAddress, k.address) << int(k.cls);
-    EXPECT_EQ(l.HasMemType, k.memType) << int(k.cls);
-    if (k.address) {
-      EXPECT_EQ(l.Address, 0x1234u);
-    }
+    EXPECT_EQ(std::make_tuple(l.Kind, l.HasAddress, l.HasMemType, l.HasAddress ? l.Address : 0),
+              std::make_tuple(k.kind, k.address, k.memType, k.address ? 0x1234u : 0))
+        << int(k.cls);
   }
   EXPECT_EQ(table.GetLocation(table.Count(), 0).Kind, 0);
 
@@ -530,8 +505,7 @@ TEST_F(LocationRule, RangesOfClassZeroOrTwentyOneDeferToTheSymbol) {
                                {0xFFFFFFFE, 3, 5}, {0xFFFFFFFF, 1, 0x60}};
   for (const auto& k : cases) {
     SymbolLocation l = table.GetLocation(id, k[0]);
-    EXPECT_EQ(l.Kind, k[1]) << k[0];
-    EXPECT_EQ(l.Address, k[2]) << k[0];
+    EXPECT_EQ(std::make_tuple(uint32_t(l.Kind), l.Address), std::make_tuple(k[1], k[2])) << k[0];
   }
   // Range lists that run past the range table stop at its end.
   table.Symbols[id].RangeCount = 1000;
