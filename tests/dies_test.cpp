@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "TestSupport.h"
 
@@ -17,23 +18,23 @@ ubrofw::Writer Program() {
   ubrofw::Writer w;
   w.Start();
   w.TypeFunction20(120, 6, 0, {});
-  w.BegLib("main");                                          // scope 0
+  w.BegLib("main");  // scope 0
   w.FileRef(1, "C:\\src\\main.h").FileRef(0, "C:\\src\\main.c");
-  w.SymbolDef(1, 2, 0x200, "counter", 6);                    // symbol 0
-  w.SymbolDef(1, 0, 0x100, "main", 120);                     // symbol 1: a function
-  w.SymbolDef(1, 2, 0x202, "untyped", 0);                    // symbol 2: type 0
-  w.FuncBegin1("main", {{1, 2, 0x300, "local", 6, {}}});     // scope 1, symbol 3
+  w.SymbolDef(1, 2, 0x200, "counter", 6);                 // symbol 0
+  w.SymbolDef(1, 0, 0x100, "main", 120);                  // symbol 1: a function
+  w.SymbolDef(1, 2, 0x202, "untyped", 0);                 // symbol 2: type 0
+  w.FuncBegin1("main", {{1, 2, 0x300, "local", 6, {}}});  // scope 1, symbol 3
   w.Org(1, 0x100).SrcStat(3, 1, 3, 10).AbsVar(std::vector<uint8_t>(0x80, 0));
   w.SrcStat(4, 1, 4, 10).AbsVar(std::vector<uint8_t>(0x80, 0));
-  w.BlockBegin1({{8, 0, 24, "reg", 6, {}}});                 // scope 2, symbol 4
+  w.BlockBegin1({{8, 0, 24, "reg", 6, {}}});  // scope 2, symbol 4
   w.BlockEnd();
   w.BlockEnd();
-  w.FuncBegin1("idle");                                      // scope 3, no code
+  w.FuncBegin1("idle");  // scope 3, no code
   w.BlockEnd();
   w.End();
-  w.BegLib("?hidden");                                       // scope 4
-  w.SymbolDef(1, 2, 0x400, "secret", 6);                     // symbol 5
-  w.BlockBegin1();                                           // scope 5: a block under a module
+  w.BegLib("?hidden");                    // scope 4
+  w.SymbolDef(1, 2, 0x400, "secret", 6);  // symbol 5
+  w.BlockBegin1();                        // scope 5: a block under a module
   w.BlockEnd();
   w.End();
   w.Finish();
@@ -45,17 +46,11 @@ std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
   VariantInit(&v);
   EXPECT_EQ(c->GetDies(parent, tag, &v), S_OK);
   std::vector<LONG> out;
-  EXPECT_EQ(v.vt, VT_ARRAY | VT_I4);
-  if (v.vt != (VT_ARRAY | VT_I4)) return out;
-  LONG lb = 0, ub = -1;
-  SafeArrayGetLBound(v.parray, 1, &lb);
-  SafeArrayGetUBound(v.parray, 1, &ub);
-  EXPECT_EQ(lb, 0);
-  EXPECT_EQ(v.parray->cbElements, 4u);
-  void* data = nullptr;
-  SafeArrayAccessData(v.parray, &data);
-  for (LONG i = 0; i <= ub; ++i) out.push_back(static_cast<LONG*>(data)[i]);
-  SafeArrayUnaccessData(v.parray);
+  if (v.vt != (VT_ARRAY | VT_I4)) return ADD_FAILURE() << "not an array of handles", out;
+  const SAFEARRAY* a = v.parray;  // zero-based, of 4-byte handles
+  EXPECT_EQ(std::make_tuple(a->rgsabound[0].lLbound, a->cbElements), std::make_tuple(0, 4u));
+  out.assign(static_cast<LONG*>(a->pvData),
+             static_cast<LONG*>(a->pvData) + a->rgsabound[0].cElements);
   VariantClear(&v);
   return out;
 }
@@ -122,9 +117,8 @@ TEST_F(DieView, HostWalksFromTheRootToEveryVariable) {
   walk(units[0], 0);
   // Children first, then the scope's variables; a function-typed symbol is
   // not listed under a scope, an untyped one is (with tag 0).
-  std::vector<std::string> expected = {
-      "46:main",   " 11:block3", "  52:reg", " 52:local", "46:idle",
-      "52:counter", "0:untyped"};
+  std::vector<std::string> expected = {"46:main", " 11:block3", "  52:reg", " 52:local",
+                                       "46:idle", "52:counter", "0:untyped"};
   EXPECT_EQ(seen, expected);
 }
 
@@ -149,9 +143,9 @@ TEST_F(DieView, SelectionByParentAndTag) {
 TEST_F(DieView, HandleArithmeticAndInvalidHandles) {
   const LONG N = 6;  // symbols
   ASSERT_EQ(c->m_SymbolTable.Count(), uint32_t(N));
-  EXPECT_EQ(Tag(c.get(), S), 0x0B);        // the last scope
-  EXPECT_EQ(Tag(c.get(), S + 1), 0x34);    // the first symbol
-  EXPECT_EQ(Tag(c.get(), S + N), 0x34);    // the last symbol
+  EXPECT_EQ(Tag(c.get(), S), 0x0B);      // the last scope
+  EXPECT_EQ(Tag(c.get(), S + 1), 0x34);  // the first symbol
+  EXPECT_EQ(Tag(c.get(), S + N), 0x34);  // the last symbol
   for (LONG bad : {S + N + 1, LONG(-1), LONG(0x7FFFFFFF)}) {
     EXPECT_EQ(Tag(c.get(), bad), 0);
     EXPECT_TRUE(Dies(c.get(), bad, 0).empty());
@@ -194,27 +188,30 @@ TEST_F(DieView, AttributesOfScopesAndSymbols) {
 }
 
 TEST_F(DieView, LookupsByPathFunctionAndVariable) {
-  EXPECT_EQ(Lookup(c.get(), 0, "C:\\src\\main.c", 0x11), Scope(0));
-  EXPECT_EQ(Lookup(c.get(), 0, "c:\\SRC\\Main.C", 0x11), Scope(0));  // letter case
-  EXPECT_EQ(Lookup(c.get(), 0, "C:\\src\\main.h", 0), Scope(0));
-  EXPECT_EQ(Lookup(c.get(), 0, "C:\\src\\other.c", 0x11), 0);
+  const struct {
+    LONG parent;
+    const char* name;
+    LONG tag, die;
+  } cases[] = {
+      // clang-format off
+      // Modules by any of their files, in any letter case; with tag 0 a
+      // failed module search falls through to the functions, but never to
+      // the symbols.
+      {0, "C:\\src\\main.c", 0x11, Scope(0)}, {0, "c:\\SRC\\Main.C", 0x11, Scope(0)},
+      {0, "C:\\src\\main.h", 0, Scope(0)},    {0, "C:\\src\\other.c", 0x11, 0},
+      {0, "idle", 0, Scope(3)}, {0, "idle", 0x2E, Scope(3)}, {0, "idle", 0x11, 0},
+      {0, "counter", 0, 0}, {0, "counter", 0x34, Symbol(0)}, {0, "secret", 0x34, Symbol(5)},
+      // In a scope: children by name, variables of that scope only.
+      {Scope(0), "main", 0x2E, Scope(1)}, {Scope(1), "block3", 0x0B, Scope(2)},
+      {Scope(1), "local", 0x34, Symbol(3)}, {Scope(1), "counter", 0x34, 0},
+      {Scope(0), "counter", 0x34, Symbol(0)}, {Symbol(0), "x", 0, 0},
+      // clang-format on
+  };
+  for (const auto& k : cases)
+    EXPECT_EQ(Lookup(c.get(), k.parent, k.name, k.tag), k.die) << k.name << " in " << k.parent;
   Bstr from("C:\\src\\main.c"), to("/work/here/main.c");
   ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
   EXPECT_EQ(Lookup(c.get(), 0, "/work/here/main.c", 0x11), Scope(0));  // after remapping
-  // With tag 0 a failed module search falls through to the functions.
-  EXPECT_EQ(Lookup(c.get(), 0, "idle", 0), Scope(3));
-  EXPECT_EQ(Lookup(c.get(), 0, "idle", 0x2E), Scope(3));
-  EXPECT_EQ(Lookup(c.get(), 0, "idle", 0x11), 0);
-  EXPECT_EQ(Lookup(c.get(), 0, "counter", 0), 0);  // tag 0 never looks for symbols
-  EXPECT_EQ(Lookup(c.get(), 0, "counter", 0x34), Symbol(0));
-  EXPECT_EQ(Lookup(c.get(), 0, "secret", 0x34), Symbol(5));
-  // In a scope: children by name, variables of that scope only.
-  EXPECT_EQ(Lookup(c.get(), Scope(0), "main", 0x2E), Scope(1));
-  EXPECT_EQ(Lookup(c.get(), Scope(1), "block3", 0x0B), Scope(2));
-  EXPECT_EQ(Lookup(c.get(), Scope(1), "local", 0x34), Symbol(3));
-  EXPECT_EQ(Lookup(c.get(), Scope(1), "counter", 0x34), 0);
-  EXPECT_EQ(Lookup(c.get(), Scope(0), "counter", 0x34), Symbol(0));
-  EXPECT_EQ(Lookup(c.get(), Symbol(0), "x", 0), 0);
   LONG die = -1;
   EXPECT_EQ(c->LookupDie(0, nullptr, 0, &die), S_OK);
   EXPECT_EQ(die, 0);
