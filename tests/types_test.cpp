@@ -142,40 +142,38 @@ TEST(TypeTable, FreshTableHoldsThePredefinedTypes) {
 TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   Component c;
   ASSERT_EQ(c.Parse(EveryKind().Finish()), S_OK);
-  CheckTypes(c, {
-                    {100, "int const", 1, 2, 0, 2, 2},
-                    {101, "int const *", 5, 2, 1, 2, 0},
-                    {102, "int[3]", 6, 6, 3, 2, 0},
-                    {103, "int[4][3]", 6, 24, 4, 2, 0},
-                    {104, "struct point", 4, 4, 2, 2, 0},
-                    {105, "union u", 4, 2, 2, 2, 0},
-                    {106, "class Klass", 4, 8, 1, 2, 0},
-                    {107, "bitfield 3:5", 12, 2, 0, 2, 3},
-                    {108, "bitfield 7", 12, 1, 0, 2, 7},
-                    {109, "(int) (char, int)", 7, 0, 0, 1, 0},
-                    {110, "[interrupt] (void) ()", 7, 0, 0, 1, 0},
-                    {111, "int register const volatile", 1, 2, 0, 2, 0},
-                    {112, "unsigned char volatile", 2, 1, 0, 2, 2},
-                    {113, "int *", 5, 2, 1, 2, 0},
-                    {114, "long", 1, 4, 0, 4, 3},
-                    {115, "enum color", 2, 1, 0, 2, 0},
-                    {116, "enum Shade", 1, 2, 0, 2, 0},
-                    {117, "Point_t", 4, 4, 2, 2, 0},
-                    {118, "class Klass::int const *", 2, 2, 0, 2, 0},
-                    {119, "int &", 1, 2, 0, 2, 0},
-                    {121, "void *", 5, 2, 0, 2, 0},
-                    {123, "long *", 5, 3, 0, 2, 0},
-                    {124, "int *", 5, 0, 1, 2, 0},
-                    {125, "int", 1, 2, 0, 1, 3},
-                    {126, "int", 1, 2, 0, 1, 3},
-                    {127, "int volatile restrict writeonly", 1, 2, 0, 1, 3},
-                    {128, "int volatile", 1, 2, 0, 1, 3},
-                    {129, "int *", 5, 3, 1, 2, 0},
-                    {130, "int *", 5, 0, 1, 2, 0},
-                    {131, "int[-2147483648]", 6, 0, 0x80000000u, 2, 0},
-                    {134, "int", 1, 2, 0, 2, 0},
-                    {135, "undefined_type", 0, 0, 0, 2, 0},
-                });
+  CheckTypes(c, {{100, "int const", 1, 2, 0, 2, 2},
+                 {101, "int const *", 5, 2, 1, 2, 0},
+                 {102, "int[3]", 6, 6, 3, 2, 0},
+                 {103, "int[4][3]", 6, 24, 4, 2, 0},
+                 {104, "struct point", 4, 4, 2, 2, 0},
+                 {105, "union u", 4, 2, 2, 2, 0},
+                 {106, "class Klass", 4, 8, 1, 2, 0},
+                 {107, "bitfield 3:5", 12, 2, 0, 2, 3},
+                 {108, "bitfield 7", 12, 1, 0, 2, 7},
+                 {109, "(int) (char, int)", 7, 0, 0, 1, 0},
+                 {110, "[interrupt] (void) ()", 7, 0, 0, 1, 0},
+                 {111, "int register const volatile", 1, 2, 0, 2, 0},
+                 {112, "unsigned char volatile", 2, 1, 0, 2, 2},
+                 {113, "int *", 5, 2, 1, 2, 0},
+                 {114, "long", 1, 4, 0, 4, 3},
+                 {115, "enum color", 2, 1, 0, 2, 0},
+                 {116, "enum Shade", 1, 2, 0, 2, 0},
+                 {117, "Point_t", 4, 4, 2, 2, 0},
+                 {118, "class Klass::int const *", 2, 2, 0, 2, 0},
+                 {119, "int &", 1, 2, 0, 2, 0},
+                 {121, "void *", 5, 2, 0, 2, 0},
+                 {123, "long *", 5, 3, 0, 2, 0},
+                 {124, "int *", 5, 0, 1, 2, 0},
+                 {125, "int", 1, 2, 0, 1, 3},
+                 {126, "int", 1, 2, 0, 1, 3},
+                 {127, "int volatile restrict writeonly", 1, 2, 0, 1, 3},
+                 {128, "int volatile", 1, 2, 0, 1, 3},
+                 {129, "int *", 5, 3, 1, 2, 0},
+                 {130, "int *", 5, 0, 1, 2, 0},
+                 {131, "int[-2147483648]", 6, 0, 0x80000000u, 2, 0},
+                 {134, "int", 1, 2, 0, 2, 0},
+                 {135, "undefined_type", 0, 0, 0, 2, 0}});
   // A kind without meaning has an empty name and leaves the numbers alone.
   Info none = TypeInfo(c, 120);
   EXPECT_EQ(none.hr, S_OK);
@@ -197,16 +195,14 @@ TEST(TypeTable, SizeRecordsChangeBasicTypesAndPointerKinds) {
   w.SizeType(6, 4).SizeType(24, 3).SizeType(29, 2).SizeType(10, 8).SizeType(200, 5).DefPtrTypes();
   Component c;
   ASSERT_EQ(c.Parse(w.Finish()), S_OK);
-  CheckTypes(c, {
-                    {6, "int", 1, 4, 0, 2, 0},
-                    {10, "double", 3, 8, 0, 2, 0},
-                    {24, "near *", 5, 3, 0, 2, 0},
-                    {29, "undefined_type", 0, 0, 0, 2, 0},  // stays undefined
-                    {113, "int *", 5, 3, 1, 2, 0},
-                    {130, "int *", 5, 2, 1, 2, 0},
-                    {102, "int[3]", 6, 6, 3, 2, 0},  // arrays keep their own size
-                    {112, "unsigned char volatile", 2, 1, 0, 2, 3},
-                });
+  CheckTypes(c, {{6, "int", 1, 4, 0, 2, 0},
+                 {10, "double", 3, 8, 0, 2, 0},
+                 {24, "near *", 5, 3, 0, 2, 0},
+                 {29, "undefined_type", 0, 0, 0, 2, 0},  // stays undefined
+                 {113, "int *", 5, 3, 1, 2, 0},
+                 {130, "int *", 5, 2, 1, 2, 0},
+                 {102, "int[3]", 6, 6, 3, 2, 0},  // arrays keep their own size
+                 {112, "unsigned char volatile", 2, 1, 0, 2, 3}});
   EXPECT_EQ(c->m_TypeTable.TypeCount(), 136u);  // a size beyond the table adds nothing
 }
 
