@@ -117,7 +117,7 @@ TEST(Diagnostics, RejectedVersionIsKept) {
   EXPECT_STREQ(d.tagName, "t_version");
   MirlDiagFile f;
   ASSERT_EQ(MirlDiagGetFileInfo(p, &f), S_OK);
-  EXPECT_EQ(std::make_pair(int(f.ubrofMinor), int(f.ubrofRevision)), std::make_pair(1, 2));
+  EXPECT_EQ(std::make_tuple(int(f.ubrofMinor), int(f.ubrofRevision)), std::make_tuple(1, 2));
 }
 
 TEST(Diagnostics, MessageSinkReceivesTheVersionMessage) {
@@ -142,7 +142,7 @@ TEST(Diagnostics, ModulesScopesAndWrittenMemory) {
   IUnknown* p = static_cast<IMirlParser*>(c.get());
   MirlDiagCounts counts;
   ASSERT_EQ(MirlDiagGetCounts(p, &counts), S_OK);
-  EXPECT_EQ(std::make_pair(counts.modules, counts.scopes), std::make_pair(1u, 1u));
+  EXPECT_EQ(std::make_tuple(counts.modules, counts.scopes), std::make_tuple(1u, 1u));
   MirlDiagScope s;
   ASSERT_EQ(MirlDiagGetScope(p, 0, &s), S_OK);
   EXPECT_EQ(std::make_tuple(s.kind, int(s.hidden), s.parent), std::make_tuple(2u, 1, 0xFFFFFFFFu));
@@ -183,10 +183,10 @@ TEST(Diagnostics, SymbolOwnersStatementsAndLabels) {
   // a symbol belongs to the segment group instead of a scope.
   EXPECT_EQ(std::make_tuple(syms[0].scopeId, syms[1].scopeId, syms[1].rangeCount, syms[2].scopeId),
             std::make_tuple(0u, 1u, 1u, 0xFFFFFFFFu));
-  EXPECT_EQ(std::make_pair(syms[2].segmentGroup, int(syms[2].cls)), std::make_pair(1u, 2));
+  EXPECT_EQ(std::make_tuple(syms[2].segmentGroup, int(syms[2].cls)), std::make_tuple(1u, 2));
   MirlDiagRange r;
   ASSERT_EQ(MirlDiagGetSymbolRange(p, 1, 0, &r), S_OK);
-  EXPECT_EQ(std::make_pair(r.start, r.value), std::make_pair(0x42u, 0x100u));
+  EXPECT_EQ(std::make_tuple(r.start, r.value), std::make_tuple(0x42u, 0x100u));
   EXPECT_EQ(MirlDiagGetSymbolRange(p, 1, 1, &r), PARSER_E_BAD_ID);
   EXPECT_EQ(MirlDiagGetSymbolRange(p, 0, 0, &r), PARSER_E_BAD_ID) << "no ranges";
 

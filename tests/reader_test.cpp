@@ -135,8 +135,12 @@ TEST(TagLoop, EndRecordUnknownTagsAndSkipInformation) {
     SCOPED_TRACE(k.what);
     RawParse r;
     EXPECT_EQ(r.Run(k.bytes), k.result);
-    if (k.message) EXPECT_STREQ(r.diag.pszMessage, k.message);
-    if (k.message == kErrUnknownTag) EXPECT_EQ(r.diag.nTag, 0x99);
+    if (k.message) {
+      EXPECT_STREQ(r.diag.pszMessage, k.message);
+    }
+    if (k.message == kErrUnknownTag) {
+      EXPECT_EQ(r.diag.nTag, 0x99);
+    }
   }
 }
 
