@@ -227,18 +227,14 @@ TEST(TypeTable, RecordsGrowAndReplaceEntries) {
   const TypeTable& t = c->m_TypeTable;
   ASSERT_EQ(t.TypeCount(), 307u);
   for (uint32_t id = 100; id < 300; ++id) EXPECT_EQ(t.Types[id].Kind, 0u);
-  EXPECT_EQ(t.Types[300].Word5, 3u);  // its members come after the old ones
-  EXPECT_EQ(t.Types[301].Word4, 0u);
-  EXPECT_EQ(t.Types[301].Word5, 1u);
-  EXPECT_EQ(t.Types[302].Word5, 1u);
-  EXPECT_EQ(t.Types[303].Word4, 0x80000000u);
-  EXPECT_EQ(t.Types[303].Word5, 3u);
+  // A replaced record's members come after the old ones: 300 starts at 3.
+  EXPECT_EQ(std::vector<uint32_t>({t.Types[300].Word5, t.Types[301].Word4, t.Types[301].Word5,
+                                   t.Types[302].Word5, t.Types[303].Word4, t.Types[303].Word5}),
+            std::vector<uint32_t>({3, 0, 1, 1, 0x80000000u, 3}));
   EXPECT_EQ(t.Members.size(), 4u);
-  EXPECT_EQ(t.Types[6].Kind, 44u);
-  EXPECT_EQ(t.Types[6].Word3, 0xFFFFFFFFu);
+  EXPECT_EQ(std::make_tuple(t.Types[6].Kind, t.Types[6].Word3), std::make_tuple(44u, 0xFFFFFFFFu));
   EXPECT_TRUE(t.Enumerators.empty());
-  EXPECT_EQ(t.Types[304].Word3, 9u);
-  EXPECT_EQ(t.Types[304].Word4, 3u);
+  EXPECT_EQ(std::make_tuple(t.Types[304].Word3, t.Types[304].Word4), std::make_tuple(9u, 3u));
   EXPECT_EQ(std::vector<uint32_t>(t.Parameters.begin(), t.Parameters.end()),
             (std::vector<uint32_t>{1, 2, 3}));
   EXPECT_EQ(t.Types[305].Word2, 6u);
@@ -474,32 +470,18 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
 TEST(TypeTable, ListsOutsideTheSharedArraysAreNotRead) {
   NameTable names;
   TypeTable t(&names);
-  TypeRecord f;
-  f.Kind = kKindFunction;
-  f.Word1 = 6;
-  f.Word4 = 3;
-  f.Word5 = 0xFFFFFFFE;  // first parameter near the end of the index range
-  t.SetType(200, f);
+  // First parameter near the end of the index range.
+  t.SetType(200, TypeRecord{kKindFunction, 6, 0, 0, 3, 0xFFFFFFFE});
   EXPECT_EQ(t.FormatTypeName(200), "(int) ()");
-  TypeRecord s;
-  s.Kind = kKindStruct;
-  s.Word2 = 1;
-  s.Word4 = 5;
-  s.Word5 = 0xFFFFFFFF;
-  t.SetType(201, s);
+  t.SetType(201, TypeRecord{kKindStruct, 0, 1, 0, 5, 0xFFFFFFFF});
   uint32_t first = 1, count = 1;
   ASSERT_TRUE(t.MemberRange(t.Types[201], &first, &count));
   EXPECT_EQ(count, 0u);
-  TypeRecord predefined;
-  predefined.Kind = kKindPredefined;  // only the table itself makes these
-  t.SetType(6, predefined);
+  t.SetType(6, TypeRecord{kKindPredefined});  // only the table itself makes these
   EXPECT_EQ(t.Types[6].Kind, 0u);
   EXPECT_EQ(t.FormatTypeName(6), "undefined_type");
   // Ids beyond the table read as undefined types.
-  TypeRecord p;
-  p.Kind = kKindPointer;
-  p.Word1 = 60000;
-  t.SetType(202, p);
+  t.SetType(202, TypeRecord{kKindPointer, 60000});
   EXPECT_EQ(t.FormatTypeName(202), "undefined_type *");
   EXPECT_EQ(t.FormatTypeName(t.TypeCount()), "undefined_type");
   uint32_t spec = 9, size = 9, elements = 9;
