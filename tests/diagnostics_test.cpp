@@ -12,6 +12,8 @@
 #include "../ubrof/WrittenRanges.h"
 // clang-format on
 
+#include <tuple>
+
 using mirl::MemoryWrites;
 using mirl::WrittenRanges;
 using testsupport::Component;
@@ -30,13 +32,8 @@ TEST(WrittenRanges, TouchingAndOverlappingWritesMergeIntoRuns) {
   w.Add(0x00, 0x10);  // earlier in memory, touching 10: 00..17
   w.Add(0x40, 0);     // nothing written
   EXPECT_EQ(w.Runs(), (Runs{{0x00, 0x17}, {0x30, 0x30}}));
-}
-
-TEST(WrittenRanges, WritesStopAtTheTopOfTheAddressSpace) {
-  WrittenRanges w;
-  w.Add(0xFFFFFFF0u, 0x20);
-  w.Add(0, 1);
-  EXPECT_EQ(w.Runs(), (Runs{{0, 0}, {0xFFFFFFF0u, 0xFFFFFFFFu}}));
+  w.Add(0xFFFFFFF0u, 0x20);  // stops at the top of the address space
+  EXPECT_EQ(w.Runs(), (Runs{{0x00, 0x17}, {0x30, 0x30}, {0xFFFFFFF0u, 0xFFFFFFFFu}}));
 }
 
 TEST(WrittenRanges, TheCounterThatMovedWasWritten) {
@@ -95,14 +92,11 @@ TEST(Diagnostics, FailedParseSaysWhereAndInWhichRecord) {
   ASSERT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
   MirlDiagParse d;
   ASSERT_EQ(MirlDiagGetParseDiagnostic(static_cast<IMirlParser*>(c.get()), &d), S_OK);
-  EXPECT_EQ(d.failed, 1);
   EXPECT_STREQ(d.message, "Error: Unexpected end of file");
-  size_t endRecord = record + 7 + 1 + 6;  // t_beg_lib: tag, 6 bytes, name
-  EXPECT_EQ(d.recordOffset, int64_t(endRecord));
-  EXPECT_EQ(d.tag, 0x53);
   EXPECT_STREQ(d.tagName, "t_aux");
-  EXPECT_EQ(d.byteOffset, int64_t(w.Size()));
-  EXPECT_EQ(d.rejectedVersion, 0u);
+  int64_t auxRecord = int64_t(record) + 7 + 1 + 6;  // after t_beg_lib: tag, 6 bytes, name
+  EXPECT_EQ(std::make_tuple(d.failed, d.recordOffset, d.tag, d.byteOffset, d.rejectedVersion),
+            std::make_tuple(1, auxRecord, 0x53, int64_t(w.Size()), 0u));
   // What the parse read before it failed is still listed.
   MirlDiagModule m;
   ASSERT_EQ(MirlDiagGetModule(static_cast<IMirlParser*>(c.get()), 0, &m), S_OK);
@@ -123,8 +117,7 @@ TEST(Diagnostics, RejectedVersionIsKept) {
   EXPECT_STREQ(d.tagName, "t_version");
   MirlDiagFile f;
   ASSERT_EQ(MirlDiagGetFileInfo(p, &f), S_OK);
-  EXPECT_EQ(f.ubrofMinor, 1);
-  EXPECT_EQ(f.ubrofRevision, 2);
+  EXPECT_EQ(std::make_tuple(int(f.ubrofMinor), int(f.ubrofRevision)), std::make_tuple(1, 2));
 }
 
 TEST(Diagnostics, MessageSinkReceivesTheVersionMessage) {
@@ -149,13 +142,10 @@ TEST(Diagnostics, ModulesScopesAndWrittenMemory) {
   IUnknown* p = static_cast<IMirlParser*>(c.get());
   MirlDiagCounts counts;
   ASSERT_EQ(MirlDiagGetCounts(p, &counts), S_OK);
-  EXPECT_EQ(counts.modules, 1u);
-  EXPECT_EQ(counts.scopes, 1u);
+  EXPECT_EQ(std::make_tuple(counts.modules, counts.scopes), std::make_tuple(1u, 1u));
   MirlDiagScope s;
   ASSERT_EQ(MirlDiagGetScope(p, 0, &s), S_OK);
-  EXPECT_EQ(s.kind, 2u);
-  EXPECT_EQ(s.hidden, 1);
-  EXPECT_EQ(s.parent, 0xFFFFFFFFu);
+  EXPECT_EQ(std::make_tuple(s.kind, int(s.hidden), s.parent), std::make_tuple(2u, 1, 0xFFFFFFFFu));
   ULONG roots[2] = {9, 9}, n = 0;
   ASSERT_EQ(MirlDiagGetRootScopes(p, roots, 2, &n), S_OK);
   EXPECT_EQ(n, 1u) << "a hidden module is still a top-level scope";
@@ -163,12 +153,9 @@ TEST(Diagnostics, ModulesScopesAndWrittenMemory) {
 
   ULONG firsts[4], lasts[4];
   ASSERT_EQ(MirlDiagGetWrittenRanges(p, 1, firsts, lasts, 4, &n), S_OK);
-  ASSERT_EQ(n, 1u);
-  EXPECT_EQ(firsts[0], 0x10u);
-  EXPECT_EQ(lasts[0], 0x12u);
+  EXPECT_EQ(std::make_tuple(n, firsts[0], lasts[0]), std::make_tuple(1u, 0x10u, 0x12u));
   ASSERT_EQ(MirlDiagGetWrittenRanges(p, 2, firsts, lasts, 4, &n), S_OK);
-  ASSERT_EQ(n, 1u);
-  EXPECT_EQ(firsts[0], 0x200u);
+  EXPECT_EQ(std::make_tuple(n, firsts[0], lasts[0]), std::make_tuple(1u, 0x200u, 0x200u));
   ASSERT_EQ(MirlDiagGetWrittenRanges(p, 4, nullptr, nullptr, 0, &n), S_OK);
   EXPECT_EQ(n, 0u);
 }
@@ -192,30 +179,24 @@ TEST(Diagnostics, SymbolOwnersStatementsAndLabels) {
   ASSERT_EQ(n, 4u);
   std::vector<MirlDiagSymbol> syms(n);
   ASSERT_EQ(MirlDiagGetSymbols(p, syms.data(), n, &n), S_OK);
-  EXPECT_EQ(syms[0].scopeId, 0u);  // global: the module
-  EXPECT_EQ(syms[1].scopeId, 1u);  // local: the function
-  EXPECT_EQ(syms[1].rangeCount, 1u);
-  EXPECT_EQ(syms[2].scopeId, 0xFFFFFFFFu);  // after t_grp: the segment group
-  EXPECT_EQ(syms[2].segmentGroup, 1u);
-  EXPECT_EQ(syms[2].cls, 2);
+  // The global's owner is the module, the local's the function; after t_grp
+  // a symbol belongs to the segment group instead of a scope.
+  EXPECT_EQ(std::make_tuple(syms[0].scopeId, syms[1].scopeId, syms[1].rangeCount, syms[2].scopeId),
+            std::make_tuple(0u, 1u, 1u, 0xFFFFFFFFu));
+  EXPECT_EQ(std::make_tuple(syms[2].segmentGroup, int(syms[2].cls)), std::make_tuple(1u, 2));
   MirlDiagRange r;
   ASSERT_EQ(MirlDiagGetSymbolRange(p, 1, 0, &r), S_OK);
-  EXPECT_EQ(r.start, 0x42u);
-  EXPECT_EQ(r.value, 0x100u);
+  EXPECT_EQ(std::make_tuple(r.start, r.value), std::make_tuple(0x42u, 0x100u));
   EXPECT_EQ(MirlDiagGetSymbolRange(p, 1, 1, &r), PARSER_E_BAD_ID);
   EXPECT_EQ(MirlDiagGetSymbolRange(p, 0, 0, &r), PARSER_E_BAD_ID) << "no ranges";
 
   MirlDiagStatement st[2];
   ASSERT_EQ(MirlDiagGetStatements(p, st, 2, &n), S_OK);
   ASSERT_EQ(n, 1u);
-  EXPECT_EQ(st[0].address, 0x40u);
-  EXPECT_EQ(st[0].length, 4u);
-  EXPECT_EQ(st[0].line, 2u);
-  EXPECT_EQ(st[0].lineEnd, 3u);
-  EXPECT_EQ(st[0].column, 1u);
-  EXPECT_EQ(st[0].columnEnd, 6u);
-  EXPECT_EQ(st[0].type, 0x03);
-  EXPECT_EQ(st[0].fileId, 0u);
+  const MirlDiagStatement& t = st[0];
+  EXPECT_EQ(std::vector<ULONG>({t.address, t.length, t.line, t.lineEnd, t.column, t.columnEnd,
+                                ULONG(t.type), t.fileId}),
+            std::vector<ULONG>({0x40, 4, 2, 3, 1, 6, 0x03, 0}));
   const char* path = nullptr;
   ASSERT_EQ(MirlDiagGetStoredSourcePath(p, 0, &path), S_OK);
   EXPECT_STREQ(path, "a.c");

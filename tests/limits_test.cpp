@@ -124,21 +124,12 @@ TEST(WalkLimits, TypeWalksStopAtTheDepthLimit) {
   // beyond it, and a qualifier that qualifies itself ends the walk.
   NameTable names;
   TypeTable t(&names);
-  TypeRecord fn;
-  fn.Kind = kKindFunction;
-  t.SetType(100, fn);
-  for (uint32_t id = 101; id < 101 + kMaxTypeDepth + 1; ++id) {
-    TypeRecord q;
-    q.Kind = kKindQualified;
-    q.Word2 = id - 1;
-    t.SetType(id, q);
-  }
+  t.SetType(100, TypeRecord{kKindFunction});
+  for (uint32_t id = 101; id < 101 + kMaxTypeDepth + 1; ++id)
+    t.SetType(id, TypeRecord{kKindQualified, 0, id - 1});
   EXPECT_TRUE(t.IsFunctionType(100 + kMaxTypeDepth));
   EXPECT_FALSE(t.IsFunctionType(101 + kMaxTypeDepth));
-  TypeRecord self;
-  self.Kind = kKindQualifiedEx;
-  self.Word2 = 300;
-  t.SetType(300, self);
+  t.SetType(300, TypeRecord{kKindQualifiedEx, 0, 300});
   EXPECT_FALSE(t.IsFunctionType(300));
   t.SetType(65535, TypeRecord());
   // A cycle costs the depth limit, not the size of the table: the entry
@@ -216,27 +207,14 @@ TEST(Extraction, WhateverTheStoredNameFilesStayInTheExtractionFolder) {
   fs::create_directories(folder);
   std::string object = (fs::path(folder) / "prog.d90").string();
 
-  const std::string names[] = {
-      std::string("a\0/../../evil1.c", 16),  // the name ends at its zero byte
-      "\\",
-      "/",
-      "C:",
-      ":",
-      "",
-      ".",
-      "...",
-      "..\\..\\",
-      "../..",
-      "x/.",
-      "..\\.c",
-      std::string(250, 'L') + ".c",  // too long for the file system once renamed
-      "line\nbreak.c",
-      "tab\tand space .c",
-      "\x7F\x01\xFF.c",
-      "C:..\\..\\evil2.c",
-      "\\\\?\\C:\\evil3.c",
-      "con",
-      "emb:stream.c"};
+  const std::string names[] = {std::string("a\0/../../evil1.c", 16),  // ends at its zero byte
+                               "\\", "/", "C:", ":", "", ".", "...", "..\\..\\", "../..", "x/.",
+                               "..\\.c", std::string(250, 'L') + ".c",  // too long once renamed
+                               "line\nbreak.c", "tab\tand space .c", "\x7F\x01\xFF.c",
+                               "C:..\\..\\evil2.c", "\\\\?\\C:\\evil3.c", "con", "emb:stream.c",
+                               "../../evil4.c", "..", "../", "\\\\srv\\share\\evil5.c",
+                               // only the last component names the file
+                               "D:\\x\\..\\..\\evil6.c", "a/b\\c/..\\evil7.h"};
   ubrofw::Writer w;
   w.Start().BegLib("m");
   for (const std::string& n : names) w.File(n, {"text"});
@@ -255,6 +233,8 @@ TEST(Extraction, WhateverTheStoredNameFilesStayInTheExtractionFolder) {
     EXPECT_NE(f.Path.substr(extraction.size()), "..") << f.Path;
   }
   EXPECT_EQ(c->m_SourceFiles[0].Path, extraction + "a_emb");
+  EXPECT_EQ(c->m_SourceFiles.rbegin()[1].Path, extraction + "evil6_emb.c");
+  EXPECT_EQ(c->m_SourceFiles.rbegin()[0].Path, extraction + "evil7_emb.h");
   // ... and nothing was written anywhere else.
   std::set<std::string> written;
   for (const auto& e : fs::recursive_directory_iterator(outer))
@@ -285,12 +265,8 @@ TEST(Extraction, AtMostSoManyEmbeddedSourcesAreWritten) {
   ASSERT_EQ(c->m_SourceFiles.size(), size_t(kMaxExtractedSources) + 5);
   EXPECT_EQ(c->m_StatementRuns.back().File, int32_t(kMaxExtractedSources) + 4);
   // ... but only the first kMaxExtractedSources were written.
-  size_t written = 0;
-  for (const auto& e : fs::directory_iterator(fs::path(folder) / "embedded_source")) {
-    (void)e;
-    ++written;
-  }
-  EXPECT_EQ(written, size_t(kMaxExtractedSources));
+  fs::directory_iterator written(fs::path(folder) / "embedded_source");
+  EXPECT_EQ(std::distance(written, fs::directory_iterator()), long(kMaxExtractedSources));
   EXPECT_TRUE(fs::exists(fs::path(folder) / "embedded_source" / "x_emb.c"));
   EXPECT_FALSE(fs::exists(c->m_SourceFiles.back().Path));
 }

@@ -31,6 +31,19 @@ Range Bounds(Component& c, unsigned char type) {
 }
 const Range kEmpty(0xFFFFFFFFu, 0u);
 
+// The bounds and bytes of a one-dimensional array, which is then destroyed
+// (refused if it had been left locked).
+Bytes Consume(SAFEARRAY* psa) {
+  LONG lb = -1, ub = -1;
+  SafeArrayGetLBound(psa, 1, &lb);
+  SafeArrayGetUBound(psa, 1, &ub);
+  EXPECT_EQ(lb, 0);
+  const uint8_t* p = static_cast<uint8_t*>(psa->pvData);
+  Bytes out(p, p + ub + 1);
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+  return out;
+}
+
 }  // namespace
 
 TEST(DMemory, BoundsReadsAndFill) {
@@ -39,8 +52,7 @@ TEST(DMemory, BoundsReadsAndFill) {
   m.GetWriteBuffer(100, 3)[2] = 0x42;
   ASSERT_NE(m.GetWriteBuffer(50, 1), nullptr);
   ASSERT_NE(m.GetWriteBuffer(0, 0), nullptr);  // nothing to write: bounds stay
-  EXPECT_EQ(m.Lowest(), 50u);
-  EXPECT_EQ(m.Highest(), 102u);
+  EXPECT_EQ(Range(m.Lowest(), m.Highest()), Range(50, 102));
   m.SetFill(0x00);
   // Storage made before the new fill keeps 0xFF; bytes past the array read
   // as the fill of the moment, also at the very top of the address range.
@@ -89,12 +101,8 @@ TEST(DMemory, UnwrittenStorageKeepsTheFillOfItsCreation) {
   EXPECT_EQ(ReadImage(m, 262142, 4), (Bytes{0xC3, 0xC3, 0xD4, 0xD4}));
   // One read across written bytes, three creations and the end.
   Bytes all = ReadImage(m, 0, 262146);
-  EXPECT_EQ(all[10], 0x01);
-  EXPECT_EQ(all[1000], 0xA1);
-  EXPECT_EQ(all[2000], 0x02);
-  EXPECT_EQ(all[5000], 0xB2);
-  EXPECT_EQ(all[100000], 0xC3);
-  EXPECT_EQ(all[262145], 0xD4);
+  EXPECT_EQ((Bytes{all[10], all[1000], all[2000], all[5000], all[100000], all[262145]}),
+            (Bytes{0x01, 0xA1, 0x02, 0xB2, 0xC3, 0xD4}));
 }
 
 // Bytes far above the rest leave the storage between them unwritten, also
@@ -113,8 +121,7 @@ TEST(DMemory, DistantWritesLeaveTheGapAsItWasCreated) {
   EXPECT_EQ(ReadImage(m, 99999, 4), (Bytes{0x5A, 0x01, 0x5A, 0x5A}));
   EXPECT_EQ(ReadImage(m, 1499999, 3), (Bytes{0x00, 0x02, 0x00}));
   EXPECT_EQ(ReadImage(m, 19999999, 3), (Bytes{0x00, 0x03, 0x00}));
-  EXPECT_EQ(m.Lowest(), 100000u);
-  EXPECT_EQ(m.Highest(), 20000000u);
+  EXPECT_EQ(Range(m.Lowest(), m.Highest()), Range(100000, 20000000));
 }
 
 TEST(MemoryRecords, SegmentTypesPlaceBytes) {
@@ -174,8 +181,7 @@ TEST(MemoryRecords, AddressesBeyondTheLimitFailTheParse) {
     EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
     EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrOutOfMemory);
     EXPECT_EQ(ReadImage(c->m_CodeMemory, 0, 3), (Bytes{1, 2, 0xFF}));  // earlier bytes stay
-    EXPECT_EQ(c->m_CodeMemory.Capacity(), 0x20000u);
-    EXPECT_EQ(c->m_DataMemory.Capacity(), 4096u);
+    EXPECT_EQ(Range(c->m_CodeMemory.Capacity(), c->m_DataMemory.Capacity()), Range(0x20000, 4096));
   }
 }
 
@@ -190,15 +196,8 @@ TEST(MemoryMethods, StatusStatementMapAndSafeArray) {
   EXPECT_EQ(c->ReadMemSA(1, 0, 4, nullptr), E_POINTER);
   SAFEARRAY* psa = nullptr;
   EXPECT_EQ(c->ReadMemSA(1, 0, 6, &psa), PARSER_E_NOT_PARSED);
-  ASSERT_NE(psa, nullptr);  // handed out all the same, zeroed
-  LONG lb = -1, ub = -1;
-  SafeArrayGetLBound(psa, 1, &lb);
-  SafeArrayGetUBound(psa, 1, &ub);
-  EXPECT_EQ(lb, 0);
-  EXPECT_EQ(ub, 5);
-  EXPECT_EQ(Bytes(static_cast<uint8_t*>(psa->pvData), static_cast<uint8_t*>(psa->pvData) + 6),
-            Bytes(6, 0));
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);  // not left locked
+  ASSERT_NE(psa, nullptr);
+  EXPECT_EQ(Consume(psa), Bytes(6, 0));  // handed out all the same, zeroed
 
   ubrofw::Writer w;
   w.Start().BegLib("m").FileRef(0, "a.c").Org(1, 0x10);
@@ -219,7 +218,5 @@ TEST(MemoryMethods, StatusStatementMapAndSafeArray) {
   psa = nullptr;
   EXPECT_EQ(c->ReadMemSA(1, 0x0F, 3, &psa), S_OK);
   ASSERT_NE(psa, nullptr);
-  EXPECT_EQ(Bytes(static_cast<uint8_t*>(psa->pvData), static_cast<uint8_t*>(psa->pvData) + 3),
-            (Bytes{0xFF, 0x5A, 0x5B}));
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+  EXPECT_EQ(Consume(psa), (Bytes{0xFF, 0x5A, 0x5B}));
 }

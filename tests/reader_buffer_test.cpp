@@ -18,6 +18,13 @@ namespace {
 // so a value read from the wrong offset shows.
 uint8_t At(uint64_t i) { return uint8_t((i * 7 + i / 251) % 251); }
 
+// The big-endian value of n bytes at offset i.
+uint32_t Value(uint64_t i, int n) {
+  uint32_t v = 0;
+  for (int k = 0; k < n; ++k) v = v << 8 | At(i + uint64_t(k));
+  return v;
+}
+
 struct BigFile : ::testing::Test {
   Component c;
   std::unique_ptr<CParser> parser;
@@ -44,6 +51,10 @@ struct BigFile : ::testing::Test {
     }
     return false;
   }
+  bool Matches(const void* got, uint64_t pos, uint32_t n) {
+    return std::equal(bytes.begin() + long(pos), bytes.begin() + long(pos + n),
+                      static_cast<const uint8_t*>(got));
+  }
 };
 
 TEST_F(BigFile, MixedReadsSkipsAndSeeksDeliverTheFileBytes) {
@@ -54,58 +65,44 @@ TEST_F(BigFile, MixedReadsSkipsAndSeeksDeliverTheFileBytes) {
   unsigned seeksBack = 0, bigBlocks = 0;
   while (pos + 300000 < size) {
     ASSERT_EQ(parser->Tell(), pos);
+    uint32_t n = 0;
     switch (rng() % 8) {
       case 0:
-        ASSERT_EQ(parser->ReadByte(), At(pos)) << pos;
-        pos += 1;
-        break;
       case 1:
-        ASSERT_EQ(parser->ReadWord(), uint32_t(At(pos)) << 8 | At(pos + 1)) << pos;
-        pos += 2;
-        break;
-      case 2: {
-        uint32_t v = parser->ReadLong();
-        ASSERT_EQ(v, uint32_t(At(pos)) << 24 | uint32_t(At(pos + 1)) << 16 |
-                         uint32_t(At(pos + 2)) << 8 | At(pos + 3))
+      case 2:  // a byte, a word or a long
+        n = uint32_t(1) << (rng() % 3);
+        ASSERT_EQ(n == 1   ? parser->ReadByte()
+                  : n == 2 ? parser->ReadWord()
+                           : parser->ReadLong(),
+                  Value(pos, int(n)))
             << pos;
-        pos += 4;
         break;
-      }
-      case 3: {
-        // Mostly small blocks, now and then one larger than any buffer.
-        uint32_t n = rng() % 16 == 0 ? 70000 + rng() % 130000 : rng() % 300;
+      case 3: {  // mostly small blocks, now and then one larger than any buffer
+        n = rng() % 16 == 0 ? 70000 + rng() % 130000 : rng() % 300;
         bigBlocks += n >= 70000;
         std::vector<uint8_t> got(n);
         parser->ReadBlock(got.data(), n);
-        ASSERT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + long(pos))) << pos;
-        pos += n;
+        ASSERT_TRUE(Matches(got.data(), pos, n)) << pos;
         break;
       }
-      case 4: {
-        uint32_t n = rng() % 4 == 0 ? rng() % 100000 : rng() % 40;
+      case 4:
+        n = rng() % 4 == 0 ? rng() % 100000 : rng() % 40;
         parser->SkipBytes(n);
-        pos += n;
         break;
-      }
       case 5: {
-        uint32_t n = rng() % 500;
+        n = rng() % 500;
         StringPtr s = parser->ReadString(n);
-        const uint8_t* text = reinterpret_cast<const uint8_t*>(s.get());
-        ASSERT_TRUE(std::equal(text, text + n, bytes.begin() + long(pos))) << pos;
+        ASSERT_TRUE(Matches(s.get(), pos, n)) << pos;
         ASSERT_EQ(s[n], 0);
-        pos += n;
         break;
       }
-      default: {
-        // A look-ahead that puts the stream back, sometimes far back.
+      default: {  // a look-ahead that puts the stream back, sometimes far back
         uint64_t back = rng() % 2 ? rng() % 16 : rng() % 150000;
-        uint64_t target = back > pos ? 0 : pos - back;
-        parser->SeekTo(target);
         seeksBack += back > 16;
-        pos = target;
-        break;
+        parser->SeekTo(pos = back > pos ? 0 : pos - back);
       }
     }
+    pos += n;
   }
   EXPECT_GT(seeksBack, 10u);
   EXPECT_GT(bigBlocks, 2u);
@@ -117,7 +114,7 @@ TEST_F(BigFile, MixedReadsSkipsAndSeeksDeliverTheFileBytes) {
   std::vector<uint8_t> tail(4);
   EXPECT_TRUE(RaisesEndOfFile([&] { parser->ReadBlock(tail.data(), 4); }));
   parser->SeekTo(size - 2);
-  EXPECT_EQ(parser->ReadWord(), uint32_t(At(size - 2)) << 8 | At(size - 1));
+  EXPECT_EQ(parser->ReadWord(), Value(size - 2, 2));
   EXPECT_TRUE(RaisesEndOfFile([&] { parser->ReadByte(); }));
 
   // A skip past the end succeeds and only the next read fails; the stream

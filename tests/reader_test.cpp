@@ -1,7 +1,6 @@
 // The byte reader, the tag loop and the skipping of unknown records.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <set>
 
@@ -13,6 +12,14 @@ using testsupport::UniquePath;
 
 namespace {
 
+ParserTables TablesOf(Component& c) {
+  CMirlParserUbrof* p = c.get();
+  return {&p->m_FileInfo,    &p->m_NameTable,  &p->m_TypeTable,    &p->m_SegmentGroups,
+          &p->m_Modules,     &p->m_ScopeTable, &p->m_SymbolTable,  &p->m_SymbolIndex,
+          &p->m_Macros,      &p->m_CodeMemory, &p->m_EepromMemory, &p->m_DataMemory,
+          &p->m_SourceFiles, &p->m_Statements, &p->m_FileNames,    &p->m_StatementRuns};
+}
+
 // Runs a CParser over raw bytes with a fresh set of tables.
 struct RawParse {
   Component c;
@@ -20,156 +27,124 @@ struct RawParse {
   int Run(const std::vector<uint8_t>& bytes) {
     std::string path = UniquePath("raw");
     testsupport::WriteFile(path, bytes);
-    CMirlParserUbrof* p = c.get();
-    ParserTables t = {&p->m_FileInfo,     &p->m_NameTable,    &p->m_TypeTable,
-                      &p->m_SegmentGroups, &p->m_Modules,     &p->m_ScopeTable,
-                      &p->m_SymbolTable,  &p->m_SymbolIndex,  &p->m_Macros,
-                      &p->m_CodeMemory,   &p->m_EepromMemory, &p->m_DataMemory,
-                      &p->m_SourceFiles,  &p->m_Statements,   &p->m_FileNames,
-                      &p->m_StatementRuns};
-    CParser parser(t);
+    CParser parser(TablesOf(c));
     int r = parser.ParseFile(path.c_str());
     diag = parser.Diagnostic();
     return r;
   }
 };
 
-// Reads primitives directly from a file of the given bytes.
-struct Primitives : ::testing::Test {
-  Component c;
-  std::unique_ptr<CParser> parser;
-  void Open(const std::vector<uint8_t>& bytes) {
-    std::string path = UniquePath("prim");
-    testsupport::WriteFile(path, bytes);
-    CMirlParserUbrof* p = c.get();
-    ParserTables t = {&p->m_FileInfo,     &p->m_NameTable,    &p->m_TypeTable,
-                      &p->m_SegmentGroups, &p->m_Modules,     &p->m_ScopeTable,
-                      &p->m_SymbolTable,  &p->m_SymbolIndex,  &p->m_Macros,
-                      &p->m_CodeMemory,   &p->m_EepromMemory, &p->m_DataMemory,
-                      &p->m_SourceFiles,  &p->m_Statements,   &p->m_FileNames,
-                      &p->m_StatementRuns};
-    parser.reset(new CParser(t));
-    ASSERT_TRUE(parser->Open(path.c_str()));
+// A file that declares skip information for unknown tags, then the bytes.
+ubrofw::Writer WithSkips(std::vector<std::pair<uint8_t, uint8_t>> pairs) {
+  ubrofw::Writer w;
+  w.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, pairs);
+  return w;
+}
+
+std::string Error(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const char* msg) {
+    return msg;
   }
-  std::string Error(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const char* msg) {
-      return msg;
-    }
-    return "";
-  }
-};
+  return "";
+}
 
 }  // namespace
 
-TEST_F(Primitives, NumbersAreBigEndian) {
-  Open({0xFF, 0x12, 0x34, 0x80, 0x00, 0x00, 0x01});
+TEST(Reader, PrimitivesAreBigEndianAndStopAtTheEnd) {
+  Component c;
+  std::unique_ptr<CParser> parser;
+  auto open = [&](const std::vector<uint8_t>& bytes) {
+    std::string path = UniquePath("prim");
+    testsupport::WriteFile(path, bytes);
+    parser.reset(new CParser(TablesOf(c)));
+    ASSERT_TRUE(parser->Open(path.c_str()));
+  };
+  open({0xFF, 0x12, 0x34, 0x80, 0x00, 0x00, 0x01});
   EXPECT_EQ(parser->ReadByte(), 255);  // 0xFF is a byte, not end of file
   EXPECT_EQ(parser->ReadWord(), 0x1234u);
-  uint32_t l = parser->ReadLong();
-  EXPECT_EQ(l, 0x80000001u);
-  EXPECT_EQ(int32_t(l), -2147483647);
+  EXPECT_EQ(int32_t(parser->ReadLong()), -2147483647);
   EXPECT_EQ(Error([&] { parser->ReadByte(); }), kErrUnexpectedEof);
-}
-
-TEST_F(Primitives, ValuesCutShortRaiseEndOfFile) {
-  Open({0x12});
+  open({0x12});
   EXPECT_EQ(Error([&] { parser->ReadWord(); }), kErrUnexpectedEof);
-  Open({0x01, 0x02, 0x03});
+  open({0x01, 0x02, 0x03});
   EXPECT_EQ(Error([&] { parser->ReadLong(); }), kErrUnexpectedEof);
-}
-
-TEST_F(Primitives, StringsKeepEmbeddedZerosAndAreTerminated) {
-  Open({'a', 0, 'b', 'c'});
-  StringPtr empty = parser->ReadString(0);
-  EXPECT_EQ(empty[0], 0);
+  // Strings keep embedded zeros and are terminated, also when empty.
+  open({'a', 0, 'b', 'c'});
+  EXPECT_EQ(parser->ReadString(0)[0], 0);
   StringPtr s = parser->ReadString(4);
   EXPECT_EQ(std::string(s.get()), "a");
   EXPECT_EQ(s[2], 'b');
   EXPECT_EQ(s[4], 0);
 }
 
-TEST(Reader, HugeLengthsFailWithoutAllocating) {
-  // A 10-byte file that claims a 4 GB string or block must fail as end of
-  // file, not try to allocate (the sanitizer build would report that).
+TEST(Reader, HugeLengthsAndSkipsFailAtTheNextRead) {
+  // A 10-byte file that claims a 4 GB string must fail as end of file, not
+  // try to allocate (the sanitizer build would report that).
   ubrofw::Writer w;
   w.Start().Byte(0xC9).Zeros(4).Long(0xFFFFFFF0u);
   RawParse r;
   EXPECT_EQ(r.Run(w.bytes), 0);
   EXPECT_STREQ(r.diag.pszMessage, kErrUnexpectedEof);
   EXPECT_STREQ(r.diag.pszTagName, "t_key_value");
-}
-
-TEST(Reader, SkipPastEndSucceedsUntilTheNextRead) {
-  ubrofw::Writer w;
-  w.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, {{0x99, 0xFF}});
-  w.Byte(0x99).Long(1000);  // skips beyond the end of the file
-  RawParse r;
-  EXPECT_EQ(r.Run(w.bytes), 0);
+  // A skip beyond the end succeeds; reading the next tag fails.
+  ubrofw::Writer s = WithSkips({{0x99, 0xFF}});
+  s.Byte(0x99).Long(1000);
+  EXPECT_EQ(r.Run(s.bytes), 0);
   EXPECT_STREQ(r.diag.pszMessage, kErrUnexpectedEof);
-  EXPECT_EQ(r.diag.lRecordOffset, long(w.Size()) + 1000);  // failed reading the next tag
+  EXPECT_EQ(r.diag.lRecordOffset, long(s.Size()) + 1000);
 }
 
-TEST(TagLoop, TableHasTheThirtyEightKnownTags) {
-  std::set<uint32_t> codes;
+TEST(TagLoop, EndRecordUnknownTagsAndSkipInformation) {
+  std::set<uint32_t> codes;  // a duplicate entry would shadow a handler
   for (const TagEntry& e : kTagTable) codes.insert(e.Code);
   EXPECT_EQ(codes.size(), 38u);
-  EXPECT_STREQ(TagName(0xA5), "t_beg_file1");
-  EXPECT_STREQ(TagName(0x01), "t_beg_pgm");
-  EXPECT_STREQ(TagName(0xD0), "t_block_begin3");
-  EXPECT_STREQ(TagName(0x39), "t_abs_var");
   EXPECT_EQ(TagName(0x99), nullptr);
+  const std::pair<int, const char*> names[] = {
+      {0xA5, "t_beg_file1"}, {0x01, "t_beg_pgm"}, {0xD0, "t_block_begin3"}, {0x39, "t_abs_var"}};
+  for (const auto& n : names) EXPECT_STREQ(TagName(n.first), n.second);
+
+  ubrofw::Writer word = WithSkips({{0x99, 0xFE}}), byte = WithSkips({{0x98, 0xFD}});
+  ubrofw::Writer first = WithSkips({{0x99, 0x05}, {0x99, 0x01}});
+  ubrofw::Writer noLength = WithSkips({{0x99, 0x80}}), handled = WithSkips({{0x4D, 0x03}});
+  word.Byte(0x99).Word(3).Text("abc").Eof();  // length in a word after the tag
+  byte.Byte(0x98).Byte(2).Text("ab").Eof();   // length in a byte after the tag
+  first.Byte(0x99).Zeros(5).Eof();            // the first pair for a code wins
+  noLength.Byte(0x99).Eof();                  // 0x80..0xFC: the record cannot be skipped
+  // t_beg_file reads nothing: skip information must not override a handler.
+  handled.BegFile().Eof();
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    int result;
+    const char* message;
+  } cases[] = {
+      {"end alone", {0xFF}, 1, nullptr},
+      {"nothing after the end is read", {0x4D, 0xFF, 0x99, 0x12}, 1, nullptr},
+      {"empty", {}, 0, kErrUnexpectedEof},
+      {"no end record", {0x4D}, 0, kErrUnexpectedEof},
+      {"unknown without skip information", {0x99, 0xFF}, 0, kErrUnknownTag},
+      {"word length", word.bytes, 1, nullptr},
+      {"byte length", byte.bytes, 1, nullptr},
+      {"first pair", first.bytes, 1, nullptr},
+      {"no length", noLength.bytes, 0, kErrUnknownTag},
+      {"handler wins", handled.bytes, 1, nullptr},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    RawParse r;
+    EXPECT_EQ(r.Run(k.bytes), k.result);
+    if (k.message) {
+      EXPECT_STREQ(r.diag.pszMessage, k.message);
+    }
+    if (k.message == kErrUnknownTag) {
+      EXPECT_EQ(r.diag.nTag, 0x99);
+    }
+  }
 }
 
-TEST(TagLoop, EndRecordAloneAndTrailingBytes) {
-  RawParse r;
-  EXPECT_EQ(r.Run({0xFF}), 1);
-  EXPECT_EQ(r.Run({0x4D, 0xFF, 0x99, 0x12}), 1);  // nothing after the end is read
-  EXPECT_EQ(r.Run({}), 0);
-  EXPECT_EQ(r.Run({0x4D}), 0);  // no end record: fails reading the next tag
-  EXPECT_STREQ(r.diag.pszMessage, kErrUnexpectedEof);
-}
-
-TEST(TagLoop, UnknownTagsNeedSkipInformation) {
-  RawParse r;
-  EXPECT_EQ(r.Run({0x99, 0xFF}), 0);
-  EXPECT_STREQ(r.diag.pszMessage, kErrUnknownTag);
-  EXPECT_EQ(r.diag.nTag, 0x99);
-
-  ubrofw::Writer fe;  // length in a word after the tag
-  fe.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, {{0x99, 0xFE}});
-  fe.Byte(0x99).Word(3).Text("abc").Eof();
-  EXPECT_EQ(r.Run(fe.bytes), 1);
-
-  ubrofw::Writer fd;  // length in a byte after the tag
-  fd.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, {{0x98, 0xFD}});
-  fd.Byte(0x98).Byte(2).Text("ab").Eof();
-  EXPECT_EQ(r.Run(fd.bytes), 1);
-
-  ubrofw::Writer first;  // the first pair for a code wins
-  first.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, {{0x99, 0x05}, {0x99, 0x01}});
-  first.Byte(0x99).Zeros(5).Eof();
-  EXPECT_EQ(r.Run(first.bytes), 1);
-
-  ubrofw::Writer noLength;  // 0x80..0xFC: the record cannot be skipped
-  noLength.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, {{0x99, 0x80}});
-  noLength.Byte(0x99).Eof();
-  EXPECT_EQ(r.Run(noLength.bytes), 0);
-  EXPECT_STREQ(r.diag.pszMessage, kErrUnknownTag);
-}
-
-TEST(TagLoop, SkipInformationNeverOverridesAHandler) {
-  ubrofw::Writer w;
-  // 0x4D (t_beg_file) has a handler that reads nothing; skip information
-  // claiming 3 bytes for it must not be used.
-  w.BegFile1(0, 0, 0, 1, 1, 100).Version(8, 0, 1, {{0x4D, 0x03}});
-  w.BegFile().Eof();
-  RawParse r;
-  EXPECT_EQ(r.Run(w.bytes), 1);
-}
-
-TEST(TagLoop, OlderScopeRecordsFailTheParse) {
+TEST(TagLoop, OlderScopeRecordsAndMissingPathsFail) {
   for (uint8_t tag : {uint8_t(0x50), uint8_t(0x48)}) {
     ubrofw::Writer w;
     w.Start().Byte(tag).Eof();
@@ -178,17 +153,8 @@ TEST(TagLoop, OlderScopeRecordsFailTheParse) {
     EXPECT_STREQ(r.diag.pszMessage, kErrHandlerFailed);
     EXPECT_EQ(r.diag.nTag, tag);
   }
-}
-
-TEST(TagLoop, MissingOrEmptyPathFails) {
   Component c;
-  CMirlParserUbrof* p = c.get();
-  ParserTables t = {&p->m_FileInfo,    &p->m_NameTable,     &p->m_TypeTable,    &p->m_SegmentGroups,
-                    &p->m_Modules,     &p->m_ScopeTable,    &p->m_SymbolTable,  &p->m_SymbolIndex,
-                    &p->m_Macros,      &p->m_CodeMemory,    &p->m_EepromMemory, &p->m_DataMemory,
-                    &p->m_SourceFiles, &p->m_Statements,    &p->m_FileNames,    &p->m_StatementRuns};
-  CParser parser(t);
-  EXPECT_EQ(parser.ParseFile(nullptr), 0);
-  EXPECT_EQ(parser.ParseFile(""), 0);
-  EXPECT_EQ(parser.ParseFile("/nonexistent/dir/x.d90"), 0);
+  CParser parser(TablesOf(c));
+  for (const char* path : {static_cast<const char*>(nullptr), "", "/nonexistent/dir/x.d90"})
+    EXPECT_EQ(parser.ParseFile(path), 0);
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
+#include <tuple>
 
 #include "../platform/Paths.h"
 #include "TestSupport.h"
@@ -42,7 +42,13 @@ std::string PathOf(Component& c, ULONG id, DATE* pStamp = nullptr, unsigned char
 
 }  // namespace
 
-TEST(SourceFiles, ReferencesAndTheCurrentFile) {
+TEST(SourceFiles, ReferencesTheCurrentFileAndStatusCodes) {
+  Component c;
+  Bstr path("keep");
+  DATE d = 5.0;
+  unsigned char lang = 7, temp = 7;
+  EXPECT_EQ(c->GetSourceFileInfo(0, &path, &d, &lang, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetSourceFileInfo(0, &path, &d, &lang, &temp), PARSER_E_NOT_PARSED);
   ubrofw::Writer w;
   w.Start().BegLib("m").Org(1, 0);
   w.FileRef(0, "C:\\Src\\A.c", 30, 15, 12, 1, 1, 100);  // 2000-01-01 12:15:30
@@ -53,11 +59,12 @@ TEST(SourceFiles, ReferencesAndTheCurrentFile) {
   w.NewFile(2).SrcStat(3, 1, 3, 1).AbsVar({0});         // 2: never set: no file
   w.NewFile(40).SrcStat(4, 1, 4, 1).AbsVar({0});        // 3: beyond the list: no file
   w.End().Finish();
-  Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
   ASSERT_EQ(c->m_SourceFiles.size(), 2u);
+  EXPECT_EQ(c->GetSourceFileInfo(2, &path, &d, &lang, &temp), PARSER_E_BAD_ID);
+  EXPECT_EQ(std::make_tuple(path.str(), d, int(lang)),
+            std::make_tuple(std::string("keep"), 5.0, 7));
   DATE stamp;
-  unsigned char temp;
   EXPECT_EQ(PathOf(c, 0, &stamp, &temp), "C:\\Src\\A.c");
   // 1 January 2000 is day 36526 of the automation calendar.
   EXPECT_DOUBLE_EQ(stamp, 36526.0 + (12 * 3600 + 15 * 60 + 30) / 86400.0);
@@ -69,6 +76,11 @@ TEST(SourceFiles, ReferencesAndTheCurrentFile) {
   const int32_t files[] = {0, 1, -1, -1};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(c->m_StatementRuns[size_t(i)].File, files[i]) << i;
   EXPECT_EQ(c->m_SourceFiles[1].StatementRuns, std::vector<uint32_t>{1});
+  // A mapped path replaces the stored one; a file without a pair keeps its own.
+  Bstr stored("C:\\Src\\A.c"), host("/host/one.c");
+  ASSERT_EQ(c->RemapSourceFile(&stored, &host), S_OK);
+  EXPECT_EQ(PathOf(c, 0), "/host/one.c");
+  EXPECT_EQ(PathOf(c, 1), "b.c");
 }
 
 TEST(EmbeddedSources, NamedAfterTheBaseNameAndCountedInBase9) {
@@ -106,33 +118,6 @@ TEST(EmbeddedSources, NamedAfterTheBaseNameAndCountedInBase9) {
   EXPECT_EQ(c->m_ScopeTable.Scopes[0].FileRefs, std::vector<uint32_t>{0});
 }
 
-TEST(EmbeddedSources, NamesNeverLeadOutsideTheExtractionFolder) {
-  std::string dir = FreshDir("trav");
-  std::string inner = Join(dir, "obj");
-  fs::create_directories(inner);
-  ubrofw::Writer w;
-  w.Start().BegLib("m");
-  for (const char* n : {"..\\..\\evil1.c", "../../evil2.c", "C:evil3.c", "D:\\x\\..\\..\\evil4.c",
-                        "a/b\\c/..\\evil5.h", "..", "../", "\\\\srv\\share\\evil6.c"})
-    w.File(n, {"x"});
-  w.End().Finish();
-  Component c;
-  ASSERT_EQ(ParseIn(c, w, Join(inner, "prog.d90")), S_OK);
-  ASSERT_EQ(c->m_SourceFiles.size(), 8u);
-  std::string out = Join(inner, "embedded_source") + platform::NativeSeparator();
-  for (const SourceFileRecord& f : c->m_SourceFiles) {
-    ASSERT_EQ(f.Path.compare(0, out.size(), out), 0) << f.Path;
-    EXPECT_EQ(f.Path.find_first_of("/\\", out.size()), std::string::npos) << f.Path;
-  }
-  EXPECT_EQ(c->m_SourceFiles[3].Path, out + "evil4_emb.c");
-  EXPECT_EQ(c->m_SourceFiles[4].Path, out + "evil5_emb.h");
-  std::set<std::string> top, mid;
-  for (auto& e : fs::directory_iterator(dir)) top.insert(e.path().filename().string());
-  for (auto& e : fs::directory_iterator(inner)) mid.insert(e.path().filename().string());
-  EXPECT_EQ(top, std::set<std::string>{"obj"});
-  EXPECT_EQ(mid, (std::set<std::string>{"embedded_source", "prog.d90"}));
-}
-
 TEST(EmbeddedSources, UnwritableTargetLosesNothingElse) {
   std::string dir = FreshDir("blocked");
   // A plain file where the folder should be: nothing can be created there.
@@ -168,24 +153,4 @@ TEST(EmbeddedSources, ObjectFileWithoutFolderExtractsBelowTheCurrentDirectory) {
   ASSERT_EQ(hr, S_OK);
   EXPECT_EQ(PathOf(c, 0), Join("embedded_source", "here_emb.c"));
   EXPECT_EQ(testsupport::ReadText(Join(Join(dir, "embedded_source"), "here_emb.c")), "a\r\n");
-}
-
-TEST(GetSourceFileInfo, StatusCodesAndTheMappedPath) {
-  Component c;
-  Bstr path("keep");
-  DATE d = 5.0;
-  unsigned char lang = 7, temp = 7;
-  EXPECT_EQ(c->GetSourceFileInfo(0, &path, &d, &lang, nullptr), E_POINTER);
-  EXPECT_EQ(c->GetSourceFileInfo(0, &path, &d, &lang, &temp), PARSER_E_NOT_PARSED);
-  ubrofw::Writer w;
-  w.Start().BegLib("m").FileRef(0, "C:\\b\\one.c").FileRef(1, "two.c").End().Finish();
-  ASSERT_EQ(c.Parse(w), S_OK);
-  EXPECT_EQ(c->GetSourceFileInfo(2, &path, &d, &lang, &temp), PARSER_E_BAD_ID);
-  EXPECT_EQ(path.str(), "keep");
-  EXPECT_EQ(d, 5.0);
-  EXPECT_EQ(lang, 7);
-  Bstr stored("C:\\b\\one.c"), host("/host/one.c");
-  ASSERT_EQ(c->RemapSourceFile(&stored, &host), S_OK);
-  EXPECT_EQ(PathOf(c, 0), "/host/one.c");
-  EXPECT_EQ(PathOf(c, 1), "two.c");
 }

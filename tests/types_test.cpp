@@ -142,40 +142,38 @@ TEST(TypeTable, FreshTableHoldsThePredefinedTypes) {
 TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   Component c;
   ASSERT_EQ(c.Parse(EveryKind().Finish()), S_OK);
-  CheckTypes(c, {
-                    {100, "int const", 1, 2, 0, 2, 2},
-                    {101, "int const *", 5, 2, 1, 2, 0},
-                    {102, "int[3]", 6, 6, 3, 2, 0},
-                    {103, "int[4][3]", 6, 24, 4, 2, 0},
-                    {104, "struct point", 4, 4, 2, 2, 0},
-                    {105, "union u", 4, 2, 2, 2, 0},
-                    {106, "class Klass", 4, 8, 1, 2, 0},
-                    {107, "bitfield 3:5", 12, 2, 0, 2, 3},
-                    {108, "bitfield 7", 12, 1, 0, 2, 7},
-                    {109, "(int) (char, int)", 7, 0, 0, 1, 0},
-                    {110, "[interrupt] (void) ()", 7, 0, 0, 1, 0},
-                    {111, "int register const volatile", 1, 2, 0, 2, 0},
-                    {112, "unsigned char volatile", 2, 1, 0, 2, 2},
-                    {113, "int *", 5, 2, 1, 2, 0},
-                    {114, "long", 1, 4, 0, 4, 3},
-                    {115, "enum color", 2, 1, 0, 2, 0},
-                    {116, "enum Shade", 1, 2, 0, 2, 0},
-                    {117, "Point_t", 4, 4, 2, 2, 0},
-                    {118, "class Klass::int const *", 2, 2, 0, 2, 0},
-                    {119, "int &", 1, 2, 0, 2, 0},
-                    {121, "void *", 5, 2, 0, 2, 0},
-                    {123, "long *", 5, 3, 0, 2, 0},
-                    {124, "int *", 5, 0, 1, 2, 0},
-                    {125, "int", 1, 2, 0, 1, 3},
-                    {126, "int", 1, 2, 0, 1, 3},
-                    {127, "int volatile restrict writeonly", 1, 2, 0, 1, 3},
-                    {128, "int volatile", 1, 2, 0, 1, 3},
-                    {129, "int *", 5, 3, 1, 2, 0},
-                    {130, "int *", 5, 0, 1, 2, 0},
-                    {131, "int[-2147483648]", 6, 0, 0x80000000u, 2, 0},
-                    {134, "int", 1, 2, 0, 2, 0},
-                    {135, "undefined_type", 0, 0, 0, 2, 0},
-                });
+  CheckTypes(c, {{100, "int const", 1, 2, 0, 2, 2},
+                 {101, "int const *", 5, 2, 1, 2, 0},
+                 {102, "int[3]", 6, 6, 3, 2, 0},
+                 {103, "int[4][3]", 6, 24, 4, 2, 0},
+                 {104, "struct point", 4, 4, 2, 2, 0},
+                 {105, "union u", 4, 2, 2, 2, 0},
+                 {106, "class Klass", 4, 8, 1, 2, 0},
+                 {107, "bitfield 3:5", 12, 2, 0, 2, 3},
+                 {108, "bitfield 7", 12, 1, 0, 2, 7},
+                 {109, "(int) (char, int)", 7, 0, 0, 1, 0},
+                 {110, "[interrupt] (void) ()", 7, 0, 0, 1, 0},
+                 {111, "int register const volatile", 1, 2, 0, 2, 0},
+                 {112, "unsigned char volatile", 2, 1, 0, 2, 2},
+                 {113, "int *", 5, 2, 1, 2, 0},
+                 {114, "long", 1, 4, 0, 4, 3},
+                 {115, "enum color", 2, 1, 0, 2, 0},
+                 {116, "enum Shade", 1, 2, 0, 2, 0},
+                 {117, "Point_t", 4, 4, 2, 2, 0},
+                 {118, "class Klass::int const *", 2, 2, 0, 2, 0},
+                 {119, "int &", 1, 2, 0, 2, 0},
+                 {121, "void *", 5, 2, 0, 2, 0},
+                 {123, "long *", 5, 3, 0, 2, 0},
+                 {124, "int *", 5, 0, 1, 2, 0},
+                 {125, "int", 1, 2, 0, 1, 3},
+                 {126, "int", 1, 2, 0, 1, 3},
+                 {127, "int volatile restrict writeonly", 1, 2, 0, 1, 3},
+                 {128, "int volatile", 1, 2, 0, 1, 3},
+                 {129, "int *", 5, 3, 1, 2, 0},
+                 {130, "int *", 5, 0, 1, 2, 0},
+                 {131, "int[-2147483648]", 6, 0, 0x80000000u, 2, 0},
+                 {134, "int", 1, 2, 0, 2, 0},
+                 {135, "undefined_type", 0, 0, 0, 2, 0}});
   // A kind without meaning has an empty name and leaves the numbers alone.
   Info none = TypeInfo(c, 120);
   EXPECT_EQ(none.hr, S_OK);
@@ -197,16 +195,14 @@ TEST(TypeTable, SizeRecordsChangeBasicTypesAndPointerKinds) {
   w.SizeType(6, 4).SizeType(24, 3).SizeType(29, 2).SizeType(10, 8).SizeType(200, 5).DefPtrTypes();
   Component c;
   ASSERT_EQ(c.Parse(w.Finish()), S_OK);
-  CheckTypes(c, {
-                    {6, "int", 1, 4, 0, 2, 0},
-                    {10, "double", 3, 8, 0, 2, 0},
-                    {24, "near *", 5, 3, 0, 2, 0},
-                    {29, "undefined_type", 0, 0, 0, 2, 0},  // stays undefined
-                    {113, "int *", 5, 3, 1, 2, 0},
-                    {130, "int *", 5, 2, 1, 2, 0},
-                    {102, "int[3]", 6, 6, 3, 2, 0},  // arrays keep their own size
-                    {112, "unsigned char volatile", 2, 1, 0, 2, 3},
-                });
+  CheckTypes(c, {{6, "int", 1, 4, 0, 2, 0},
+                 {10, "double", 3, 8, 0, 2, 0},
+                 {24, "near *", 5, 3, 0, 2, 0},
+                 {29, "undefined_type", 0, 0, 0, 2, 0},  // stays undefined
+                 {113, "int *", 5, 3, 1, 2, 0},
+                 {130, "int *", 5, 2, 1, 2, 0},
+                 {102, "int[3]", 6, 6, 3, 2, 0},  // arrays keep their own size
+                 {112, "unsigned char volatile", 2, 1, 0, 2, 3}});
   EXPECT_EQ(c->m_TypeTable.TypeCount(), 136u);  // a size beyond the table adds nothing
 }
 
@@ -231,18 +227,14 @@ TEST(TypeTable, RecordsGrowAndReplaceEntries) {
   const TypeTable& t = c->m_TypeTable;
   ASSERT_EQ(t.TypeCount(), 307u);
   for (uint32_t id = 100; id < 300; ++id) EXPECT_EQ(t.Types[id].Kind, 0u);
-  EXPECT_EQ(t.Types[300].Word5, 3u);  // its members come after the old ones
-  EXPECT_EQ(t.Types[301].Word4, 0u);
-  EXPECT_EQ(t.Types[301].Word5, 1u);
-  EXPECT_EQ(t.Types[302].Word5, 1u);
-  EXPECT_EQ(t.Types[303].Word4, 0x80000000u);
-  EXPECT_EQ(t.Types[303].Word5, 3u);
+  // A replaced record's members come after the old ones: 300 starts at 3.
+  EXPECT_EQ(std::vector<uint32_t>({t.Types[300].Word5, t.Types[301].Word4, t.Types[301].Word5,
+                                   t.Types[302].Word5, t.Types[303].Word4, t.Types[303].Word5}),
+            std::vector<uint32_t>({3, 0, 1, 1, 0x80000000u, 3}));
   EXPECT_EQ(t.Members.size(), 4u);
-  EXPECT_EQ(t.Types[6].Kind, 44u);
-  EXPECT_EQ(t.Types[6].Word3, 0xFFFFFFFFu);
+  EXPECT_EQ(std::make_tuple(t.Types[6].Kind, t.Types[6].Word3), std::make_tuple(44u, 0xFFFFFFFFu));
   EXPECT_TRUE(t.Enumerators.empty());
-  EXPECT_EQ(t.Types[304].Word3, 9u);
-  EXPECT_EQ(t.Types[304].Word4, 3u);
+  EXPECT_EQ(std::make_tuple(t.Types[304].Word3, t.Types[304].Word4), std::make_tuple(9u, 3u));
   EXPECT_EQ(std::vector<uint32_t>(t.Parameters.begin(), t.Parameters.end()),
             (std::vector<uint32_t>{1, 2, 3}));
   EXPECT_EQ(t.Types[305].Word2, 6u);
@@ -478,32 +470,18 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
 TEST(TypeTable, ListsOutsideTheSharedArraysAreNotRead) {
   NameTable names;
   TypeTable t(&names);
-  TypeRecord f;
-  f.Kind = kKindFunction;
-  f.Word1 = 6;
-  f.Word4 = 3;
-  f.Word5 = 0xFFFFFFFE;  // first parameter near the end of the index range
-  t.SetType(200, f);
+  // First parameter near the end of the index range.
+  t.SetType(200, TypeRecord{kKindFunction, 6, 0, 0, 3, 0xFFFFFFFE});
   EXPECT_EQ(t.FormatTypeName(200), "(int) ()");
-  TypeRecord s;
-  s.Kind = kKindStruct;
-  s.Word2 = 1;
-  s.Word4 = 5;
-  s.Word5 = 0xFFFFFFFF;
-  t.SetType(201, s);
+  t.SetType(201, TypeRecord{kKindStruct, 0, 1, 0, 5, 0xFFFFFFFF});
   uint32_t first = 1, count = 1;
   ASSERT_TRUE(t.MemberRange(t.Types[201], &first, &count));
   EXPECT_EQ(count, 0u);
-  TypeRecord predefined;
-  predefined.Kind = kKindPredefined;  // only the table itself makes these
-  t.SetType(6, predefined);
+  t.SetType(6, TypeRecord{kKindPredefined});  // only the table itself makes these
   EXPECT_EQ(t.Types[6].Kind, 0u);
   EXPECT_EQ(t.FormatTypeName(6), "undefined_type");
   // Ids beyond the table read as undefined types.
-  TypeRecord p;
-  p.Kind = kKindPointer;
-  p.Word1 = 60000;
-  t.SetType(202, p);
+  t.SetType(202, TypeRecord{kKindPointer, 60000});
   EXPECT_EQ(t.FormatTypeName(202), "undefined_type *");
   EXPECT_EQ(t.FormatTypeName(t.TypeCount()), "undefined_type");
   uint32_t spec = 9, size = 9, elements = 9;

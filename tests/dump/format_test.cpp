@@ -11,12 +11,12 @@ namespace {
 
 TEST(DumpFormat, AddressesAreHexadecimalWithOrWithoutPrefix) {
   uint32_t v = 0;
-  EXPECT_TRUE(ParseHex("1c4", &v));
-  EXPECT_EQ(v, 0x1C4u);
-  EXPECT_TRUE(ParseHex("0X1C4", &v));
-  EXPECT_EQ(v, 0x1C4u);
-  EXPECT_TRUE(ParseHex("ffffffff", &v));
-  EXPECT_EQ(v, 0xFFFFFFFFu);
+  const std::pair<const char*, uint32_t> good[] = {
+      {"1c4", 0x1C4}, {"0X1C4", 0x1C4}, {"ffffffff", 0xFFFFFFFF}};
+  for (auto [text, value] : good) {
+    EXPECT_TRUE(ParseHex(text, &v));
+    EXPECT_EQ(v, value) << text;
+  }
   for (const char* bad : {"", "0x", "12g", "100000000", "-1", " 12"}) {
     v = 7;
     EXPECT_FALSE(ParseHex(bad, &v)) << bad;
@@ -32,20 +32,18 @@ TEST(DumpFormat, RangesExcludeTheirEndAndStayInsideTheAddressSpace) {
   uint32_t start = 0;
   uint64_t end = 0;
   std::string why;
-  ASSERT_TRUE(ParseRange("0x100:0x120", &start, &end, &why));
-  EXPECT_EQ(start, 0x100u);
-  EXPECT_EQ(end, 0x120u);
-  ASSERT_TRUE(ParseRange("100+20", &start, &end, &why));
-  EXPECT_EQ(start, 0x100u);
-  EXPECT_EQ(end, 0x120u) << "the length is hexadecimal too";
+  for (const char* text : {"0x100:0x120", "100+20"}) {  // the length is hexadecimal too
+    ASSERT_TRUE(ParseRange(text, &start, &end, &why));
+    EXPECT_EQ(std::make_pair(start, end), std::make_pair(uint32_t(0x100), uint64_t(0x120))) << text;
+  }
   ASSERT_TRUE(ParseRange("ffffffff+1", &start, &end, &why));
   EXPECT_EQ(end, 0x100000000ull) << "the last address can be dumped";
-  EXPECT_FALSE(ParseRange("ffffffff+2", &start, &end, &why));
-  EXPECT_FALSE(ParseRange("10:10", &start, &end, &why)) << "empty";
-  EXPECT_FALSE(ParseRange("20:10", &start, &end, &why)) << "backwards";
-  EXPECT_FALSE(ParseRange("100", &start, &end, &why));
-  EXPECT_FALSE(ParseRange("1x:20", &start, &end, &why));
-  EXPECT_FALSE(why.empty());
+  // Past the top, empty, backwards, no end, no number.
+  for (const char* bad : {"ffffffff+2", "10:10", "20:10", "100", "1x:20"}) {
+    why.clear();
+    EXPECT_FALSE(ParseRange(bad, &start, &end, &why)) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
+  }
 }
 
 TEST(DumpFormat, AutomationDatesReadAsCalendarTime) {
@@ -64,24 +62,11 @@ TEST(DumpFormat, AutomationDatesReadAsCalendarTime) {
   EXPECT_EQ(DateTimeText(1e300), "");
 }
 
-TEST(DumpFormat, CodesHaveNames) {
-  EXPECT_STREQ(MemoryName(1), "program");
-  EXPECT_STREQ(MemoryName(4), "eeprom");
-  EXPECT_STREQ(MemoryName(16), "register");
-  EXPECT_STREQ(ScopeKindName(3), "block");
-  EXPECT_STREQ(SpecName(12), "bitfield");
-  EXPECT_EQ(Hex(0x1C4), "0x01C4");
-  EXPECT_EQ(Hex(0x12345), "0x12345");
-  EXPECT_EQ(Hex(0x1C4, 8), "0x000001C4");
-}
-
 TEST(DumpIntelHex, RecordsCarryTheirChecksum) {
   // 03 + 00 00 + 00 + 01 02 03 = 0x09, so the checksum is 0xF7.
   EXPECT_EQ(WriteIntelHex({{0, {1, 2, 3}}}), ":03000000010203F7\n:00000001FF\n");
   EXPECT_EQ(WriteIntelHex({}), ":00000001FF\n");
-}
-
-TEST(DumpIntelHex, LongRunsSplitIntoRecordsOfSixteenBytes) {
+  // Long runs split into records of sixteen bytes.
   MemoryRun run{0x100, std::vector<uint8_t>(40, 0x5A)};
   std::string text = WriteIntelHex({run});
   EXPECT_EQ(text.find(":10010000"), 0u);

@@ -71,18 +71,15 @@ TEST(DumpSamples, IntelHexEqualsTheLinkersHexOutput) {
 TEST(DumpSamples, NewerAndForeignFilesAreRefusedWithAReason) {
   SKIP_WITHOUT_SAMPLES();
   std::string scratch = dumptest::ScratchDir("refused");
-  fs::path newer = fs::path(MIRL_SAMPLES_DIR) / "newer-versions" / "ThermoRelay_iar.d90";
-  fs::path text = fs::path(MIRL_SAMPLES_DIR) / "not-ubrof" / "text_image.d43";
-  if (fs::exists(newer)) {
-    ToolRun r = RunDump({newer.string()}, scratch);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("UBROF version 10 (10.0.2) is newer than UBROF8"), std::string::npos)
-        << r.err;
-  }
-  if (fs::exists(text)) {
-    ToolRun r = RunDump({text.string()}, scratch);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not a UBROF object file"), std::string::npos) << r.err;
+  const std::pair<const char*, const char*> refused[] = {
+      {"newer-versions/ThermoRelay_iar.d90", "UBROF version 10 (10.0.2) is newer than UBROF8"},
+      {"not-ubrof/text_image.d43", "not a UBROF object file"}};
+  for (const auto& [file, reason] : refused) {
+    fs::path path = fs::path(MIRL_SAMPLES_DIR) / file;
+    if (!fs::exists(path)) continue;
+    ToolRun r = RunDump({path.string()}, scratch);
+    EXPECT_EQ(r.status, 1) << file;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
   }
   std::error_code ec;
   fs::remove_all(scratch, ec);
