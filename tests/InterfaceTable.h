@@ -130,17 +130,9 @@ inline constexpr Method kMethods[] = {
      "[out] unsigned long* pulStreamLength, [out] unsigned char** ppByteStream"},
 };
 
-// The interfaces with their help strings, and the ids as registry text.
-struct Interface {
-  const char* pszName;
-  const char* pszHelp;
-};
-inline constexpr Interface kInterfaces[] = {
-    {"IMirlParser", "IMirlParser Interface"},
-    {"IMirlParser2", "IMirlParser2 Interface"},
-    {"IMirlParser3", "IMirlParser3 Interface"},
-    {"IMirlParserMem", "IMirlParserMem Interface"},
-};
+// The four interfaces; each one's help string is its name + " Interface".
+inline constexpr const char* kInterfaces[] = {"IMirlParser", "IMirlParser2", "IMirlParser3",
+                                              "IMirlParserMem"};
 
 }  // namespace itable
 

@@ -6,6 +6,9 @@
 // another. Each is read as text and compared with itable::kMethods.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../platform/Platform.h"
 #include "InterfaceTable.h"
 
 #ifndef MIRL_GENERATED_HEADER
@@ -22,18 +26,21 @@
 
 namespace {
 
-struct Sig {
-  std::string name;
-  std::string params;  // normalised, ", "-separated
-  long dispid = -1;
-  std::string help;
-};
-using Interfaces = std::map<std::string, std::vector<Sig>>;
-using Guids = std::map<std::string, std::vector<unsigned long>>;
+// Each interface's methods in vtable order, one normalised line each:
+// "Name(params)", from the IDL with " id=N help=..." and a first line with
+// the interface's help string.
+using Interfaces = std::map<std::string, std::vector<std::string>>;
+using Guids = std::map<std::string, std::string>;
 
-const char* const kOurIds[] = {"IID_IMirlParser",       "IID_IMirlParser2",
-                               "IID_IMirlParser3",      "IID_IMirlParserMem",
-                               "CLSID_MirlParserUbrof", "LIBID_MIRLPARSERUBROFLib"};
+// The ids as this build's header defines them: the Linux header natively,
+// the generated one on Windows.
+const std::pair<const char*, const GUID*> kOurIds[] = {
+    {"IID_IMirlParser", &IID_IMirlParser},
+    {"IID_IMirlParser2", &IID_IMirlParser2},
+    {"IID_IMirlParser3", &IID_IMirlParser3},
+    {"IID_IMirlParserMem", &IID_IMirlParserMem},
+    {"CLSID_MirlParserUbrof", &CLSID_MirlParserUbrof},
+    {"LIBID_MIRLPARSERUBROFLib", &LIBID_MIRLPARSERUBROFLib}};
 
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -46,22 +53,7 @@ std::string Slurp(const std::string& path) {
 std::string SourceFile(const char* rel) { return Slurp(std::string(MIRL_SOURCE_DIR) + rel); }
 
 std::string StripComments(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s.compare(i, 2, "//") == 0) {
-      i = s.find('\n', i);
-      if (i == std::string::npos) break;
-      out += '\n';
-    } else if (s.compare(i, 2, "/*") == 0) {
-      i = s.find("*/", i + 2);
-      if (i == std::string::npos) break;
-      ++i;
-      out += ' ';
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
+  return std::regex_replace(s, std::regex(R"(//[^\n]*|/\*[^*]*\*+([^/*][^*]*\*+)*/)"), " ");
 }
 
 // One spelling per declaration: single spaces, stars bound to the type
@@ -77,45 +69,21 @@ std::string Normalize(std::string s) {
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
-// Splits a parameter list at the commas outside brackets and parentheses.
-std::vector<std::string> SplitParams(const std::string& s) {
-  std::vector<std::string> out;
-  std::string cur;
+// Normalises each parameter of a list, splitting at the commas outside
+// brackets and parentheses.
+std::string JoinParams(const std::string& list) {
+  std::string out, cur;
   int depth = 0;
-  for (char c : s) {
-    if (c == '[' || c == '(') ++depth;
-    if (c == ']' || c == ')') --depth;
-    if (c == ',' && depth == 0) {
-      out.push_back(Normalize(cur));
-      cur.clear();
-    } else {
+  for (char c : list + ",") {
+    depth += (c == '[' || c == '(') - (c == ']' || c == ')');
+    if (c != ',' || depth != 0) {
       cur += c;
+    } else if (!Normalize(cur).empty()) {
+      out += (out.empty() ? "" : ", ") + Normalize(cur);
+      cur.clear();
     }
   }
-  if (!Normalize(cur).empty()) out.push_back(Normalize(cur));
   return out;
-}
-
-std::string JoinParams(const std::string& list) {
-  std::string out;
-  for (const std::string& p : SplitParams(list)) out += (out.empty() ? "" : ", ") + p;
-  return out;
-}
-
-// The table's IDL declaration as the C++ headers spell it.
-std::string CppParams(const std::string& idl) {
-  std::string s = std::regex_replace(idl, std::regex(R"(\[[^\]]*\]\s*)"), "");
-  s = std::regex_replace(s, std::regex(R"(SAFEARRAY\s*\([^)]*\))"), "SAFEARRAY*");
-  s = std::regex_replace(s, std::regex(R"(\bunsigned long\b)"), "ULONG");
-  s = std::regex_replace(s, std::regex(R"(\blong\b)"), "LONG");
-  return JoinParams(s);
-}
-
-std::vector<const itable::Method*> TableOf(const std::string& itf) {
-  std::vector<const itable::Method*> rows;
-  for (const itable::Method& m : itable::kMethods)
-    if (itf == m.pszInterface) rows.push_back(&m);
-  return rows;
 }
 
 // The body of a block that starts at `from`: up to the first "};" at the
@@ -125,61 +93,62 @@ std::string BlockBody(const std::string& text, size_t from) {
   return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
-Interfaces ParseCppHeader(const std::string& raw) {
-  std::string text = StripComments(raw);
-  Interfaces result;
-  std::regex itfRe(R"(\b(IMirlParser\w*)\s*:\s*public\s+IDispatch\s*\{)");
-  std::regex methodRe(R"(virtual\s+HRESULT\s+STDMETHODCALLTYPE\s+(\w+)\s*\(([^)]*)\)\s*=\s*0\s*;)");
-  for (std::sregex_iterator it(text.begin(), text.end(), itfRe), end; it != end; ++it) {
-    std::string body = BlockBody(text, size_t(it->position(0) + it->length(0)));
-    std::vector<Sig>& sigs = result[(*it)[1]];
-    for (std::sregex_iterator m(body.begin(), body.end(), methodRe); m != end; ++m)
-      sigs.push_back({(*m)[1], JoinParams((*m)[2]), -1, ""});
-  }
-  return result;
-}
-
 std::string Attribute(const std::string& attrs, const char* name) {
   std::smatch m;
   std::regex re(std::string(R"(\b)") + name + R"(\s*\(\s*("?)([^")]*)\1\s*\))");
   return std::regex_search(attrs, m, re) ? m[2].str() : std::string("<none>");
 }
 
-Interfaces ParseIdl(const std::string& text, std::map<std::string, std::string>* pHelp) {
+Interfaces Parse(const std::string& raw, bool idl) {
+  std::string text = StripComments(raw);
+  std::regex itfRe(idl ? R"(\[([^\[\]]*)\]\s*interface\s+(\w+)\s*:\s*IDispatch\s*\{)"
+                       : R"(()\b(IMirlParser\w*)\s*:\s*public\s+IDispatch\s*\{)");
+  std::regex methodRe(
+      idl ? R"(\[([^\]]*)\]\s*HRESULT\s+(\w+)\s*\(([^;]*)\)\s*;)"
+          : R"(()virtual\s+HRESULT\s+STDMETHODCALLTYPE\s+(\w+)\s*\(([^)]*)\)\s*=\s*0\s*;)");
   Interfaces result;
-  std::regex itfRe(R"(\[([^\[\]]*)\]\s*interface\s+(\w+)\s*:\s*IDispatch\s*\{)");
-  std::regex methodRe(R"(\[([^\]]*)\]\s*HRESULT\s+(\w+)\s*\(([^;]*)\)\s*;)");
   for (std::sregex_iterator it(text.begin(), text.end(), itfRe), end; it != end; ++it) {
-    (*pHelp)[(*it)[2]] = Attribute((*it)[1], "helpstring");
+    std::vector<std::string>& lines = result[(*it)[2]];
+    if (idl) lines.push_back("help=" + Attribute((*it)[1], "helpstring"));
     std::string body = BlockBody(text, size_t(it->position(0) + it->length(0)));
-    std::vector<Sig>& sigs = result[(*it)[2]];
     for (std::sregex_iterator m(body.begin(), body.end(), methodRe); m != end; ++m) {
       std::string attrs = (*m)[1];
-      sigs.push_back({(*m)[2], JoinParams((*m)[3]), std::stol(Attribute(attrs, "id"), nullptr, 0),
-                      Attribute(attrs, "helpstring")});
+      lines.push_back((*m)[2].str() + "(" + JoinParams((*m)[3]) + ")");
+      if (idl)
+        lines.back() += " id=" + std::to_string(std::stol(Attribute(attrs, "id"), nullptr, 0)) +
+                        " help=" + Attribute(attrs, "helpstring");
     }
   }
   return result;
 }
 
-// "6B1E2A42-3C1D-4F7A-9E21-5A0C7D3B1F01" as the 11 numbers of a GUID.
-std::vector<unsigned long> GuidFromText(const std::string& s) {
-  std::string hex = std::regex_replace(s, std::regex("-"), "");
-  std::vector<unsigned long> v;
-  if (hex.size() != 32) return v;
-  v.push_back(std::stoul(hex.substr(0, 8), nullptr, 16));
-  v.push_back(std::stoul(hex.substr(8, 4), nullptr, 16));
-  v.push_back(std::stoul(hex.substr(12, 4), nullptr, 16));
-  for (size_t i = 16; i < 32; i += 2) v.push_back(std::stoul(hex.substr(i, 2), nullptr, 16));
-  return v;
+// The same lines from the table: the IDL has the table's declarations, the
+// C++ headers spell them without attributes and with ULONG and LONG.
+std::vector<std::string> Expected(const char* itf, bool idl) {
+  std::vector<std::string> lines;
+  if (idl) lines.push_back(std::string("help=") + itf + " Interface");
+  for (const itable::Method& m : itable::kMethods) {
+    if (std::strcmp(m.pszInterface, itf) != 0) continue;
+    std::string params = m.pszParams;
+    if (!idl) {
+      params = std::regex_replace(params, std::regex(R"(\[[^\]]*\]\s*)"), "");
+      params = std::regex_replace(params, std::regex(R"(SAFEARRAY\s*\([^)]*\))"), "SAFEARRAY*");
+      params = std::regex_replace(params, std::regex(R"(\bunsigned long\b)"), "ULONG");
+      params = std::regex_replace(params, std::regex(R"(\blong\b)"), "LONG");
+    }
+    lines.push_back(m.pszName + ("(" + JoinParams(params) + ")"));
+    if (idl) lines.back() += " id=" + std::to_string(m.lDispId) + " help=method " + m.pszName;
+  }
+  return lines;
 }
 
-std::vector<unsigned long> Numbers(const std::string& s) {
-  std::vector<unsigned long> v;
-  std::regex numRe(R"(0x[0-9A-Fa-f]+)");
-  for (std::sregex_iterator it(s.begin(), s.end(), numRe), end; it != end; ++it)
-    v.push_back(std::stoul(it->str(), nullptr, 16));
-  return v;
+// A GUID in the spelling of the IDL's uuid attribute.
+std::string GuidText(const GUID& g) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buf;
 }
 
 Guids IdlGuids(const std::string& text) {
@@ -190,57 +159,31 @@ Guids IdlGuids(const std::string& text) {
     std::string prefix = kind == "interface" ? "IID_" : kind == "coclass" ? "CLSID_" : "LIBID_";
     // The class names its interfaces again ("[default] interface X;"); the
     // declaration comes first.
-    g.emplace(prefix + name, GuidFromText(Attribute((*it)[1], "uuid")));
+    std::string uuid = Attribute((*it)[1], "uuid");
+    for (char& c : uuid) c = char(std::toupper(static_cast<unsigned char>(c)));
+    g.emplace(prefix + name, uuid);
   }
   return g;
 }
 
-Guids HeaderGuids(const std::string& text) {
-  Guids g;
-  std::regex linuxRe(R"(\b((?:IID|CLSID|LIBID)_\w+)\s*=\s*\{([^;]*)\}\s*;)");
-  std::regex widlRe(R"(DEFINE_GUID\(\s*((?:IID|CLSID|LIBID)_\w+)\s*,([^)]*)\))");
-  for (const std::regex* re : {&linuxRe, &widlRe})
-    for (std::sregex_iterator it(text.begin(), text.end(), *re), end; it != end; ++it)
-      g[(*it)[1]] = Numbers((*it)[2]);
-  return g;
-}
-
-void ExpectHeaderMatchesTable(const Interfaces& parsed, const char* what) {
-  for (const itable::Interface& itf : itable::kInterfaces) {
-    SCOPED_TRACE(std::string(what) + " " + itf.pszName);
-    auto found = parsed.find(itf.pszName);
-    ASSERT_NE(found, parsed.end());
-    std::vector<const itable::Method*> rows = TableOf(itf.pszName);
-    ASSERT_EQ(found->second.size(), rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-      EXPECT_EQ(found->second[i].name, rows[i]->pszName) << "slot " << i;
-      EXPECT_EQ(found->second[i].params, CppParams(rows[i]->pszParams)) << rows[i]->pszName;
-    }
-  }
+// The C++ headers: the Linux one, and the widl-generated one where it is built.
+std::vector<std::pair<std::string, std::string>> Headers() {
+  std::vector<std::pair<std::string, std::string>> h = {
+      {"MirlParserUbrof.h", SourceFile("/component/MirlParserUbrof.h")}};
+  if (*MIRL_GENERATED_HEADER) h.push_back({"MirlParserUbrof_i.h", Slurp(MIRL_GENERATED_HEADER)});
+  return h;
 }
 
 }  // namespace
 
 TEST(InterfaceDescription, IdlDeclaresTheTableInOrder) {
   std::string idl = StripComments(SourceFile("/component/MirlParserUbrof.idl"));
-  std::map<std::string, std::string> help;
-  Interfaces parsed = ParseIdl(idl, &help);
+  Interfaces parsed = Parse(idl, true);
   EXPECT_EQ(parsed.size(), 4u);
-  for (const itable::Interface& itf : itable::kInterfaces) {
-    SCOPED_TRACE(itf.pszName);
-    EXPECT_EQ(help[itf.pszName], itf.pszHelp);
-    std::vector<const itable::Method*> rows = TableOf(itf.pszName);
-    const std::vector<Sig>& sigs = parsed[itf.pszName];
-    ASSERT_EQ(sigs.size(), rows.size());
-    std::set<long> ids;
-    for (size_t i = 0; i < rows.size(); ++i) {
-      EXPECT_EQ(sigs[i].name, rows[i]->pszName) << "slot " << i;
-      EXPECT_EQ(sigs[i].dispid, rows[i]->lDispId) << rows[i]->pszName;
-      EXPECT_EQ(sigs[i].params, JoinParams(rows[i]->pszParams)) << rows[i]->pszName;
-      EXPECT_EQ(sigs[i].help, std::string("method ") + rows[i]->pszName);
-      EXPECT_TRUE(ids.insert(sigs[i].dispid).second) << "dispatch id used twice";
-    }
-  }
+  for (const char* itf : itable::kInterfaces) EXPECT_EQ(parsed[itf], Expected(itf, true)) << itf;
+  std::set<std::pair<std::string, long>> ids;
+  for (const itable::Method& m : itable::kMethods)
+    EXPECT_TRUE(ids.insert({m.pszInterface, m.lDispId}).second) << "dispatch id used twice";
   // The library and the class: version, locale, help strings, and the four
   // interfaces with IMirlParser as the default.
   std::smatch lib;
@@ -259,36 +202,19 @@ TEST(InterfaceDescription, IdlDeclaresTheTableInOrder) {
             "interface IMirlParserMem;");
 }
 
-TEST(InterfaceDescription, LinuxHeaderMatchesTheTable) {
-  ExpectHeaderMatchesTable(ParseCppHeader(SourceFile("/component/MirlParserUbrof.h")),
-                           "MirlParserUbrof.h");
-}
-
-TEST(InterfaceDescription, GeneratedHeaderMatchesTheTable) {
-  if (std::string(MIRL_GENERATED_HEADER).empty())
-    GTEST_SKIP() << "the widl-generated header is built by the Windows build only";
-  ExpectHeaderMatchesTable(ParseCppHeader(Slurp(MIRL_GENERATED_HEADER)), "MirlParserUbrof_i.h");
-}
-
-TEST(InterfaceDescription, GuidsAgreeEverywhere) {
-  Guids idl = IdlGuids(StripComments(SourceFile("/component/MirlParserUbrof.idl")));
-  Guids linuxHeader = HeaderGuids(StripComments(SourceFile("/component/MirlParserUbrof.h")));
-  std::vector<std::pair<const char*, Guids>> others = {{"MirlParserUbrof.h", linuxHeader}};
-  if (!std::string(MIRL_GENERATED_HEADER).empty())
-    others.push_back({"MirlParserUbrof_i.h", HeaderGuids(Slurp(MIRL_GENERATED_HEADER))});
-  std::set<std::vector<unsigned long>> distinct;
-  for (const char* id : kOurIds) {
-    SCOPED_TRACE(id);
-    ASSERT_EQ(idl[id].size(), 11u);
-    distinct.insert(idl[id]);
-    for (auto& other : others) EXPECT_EQ(other.second[id], idl[id]) << other.first;
+TEST(InterfaceDescription, HeadersMatchTheTable) {
+  for (const auto& [file, text] : Headers()) {
+    Interfaces parsed = Parse(text, false);
+    for (const char* itf : itable::kInterfaces)
+      EXPECT_EQ(parsed[itf], Expected(itf, false)) << file << " " << itf;
   }
-  EXPECT_EQ(distinct.size(), 6u);
 }
 
-// The parser's own status codes: #define in the Linux header, cpp_quote in
-// the IDL (so that they reach the generated header).
-TEST(InterfaceDescription, StatusCodesAgree) {
+// The GUIDs, and the parser's own status codes: #define in the Linux header,
+// cpp_quote in the IDL (so that they reach the generated header).
+TEST(InterfaceDescription, GuidsAndStatusCodesAgree) {
+  std::string idlText = SourceFile("/component/MirlParserUbrof.idl");
+  Guids idl = IdlGuids(StripComments(idlText));
   std::regex re(R"(#define\s+(PARSER_E_\w+)\s+\(\(HRESULT\)(0x[0-9A-Fa-f]+)\))");
   auto codes = [&](const std::string& text) {
     std::map<std::string, unsigned long> m;
@@ -296,11 +222,13 @@ TEST(InterfaceDescription, StatusCodesAgree) {
       m[(*it)[1]] = std::stoul((*it)[2], nullptr, 16);
     return m;
   };
-  std::map<std::string, unsigned long> linuxCodes =
-      codes(SourceFile("/component/MirlParserUbrof.h"));
-  EXPECT_EQ(linuxCodes.size(), 7u);
-  EXPECT_EQ(codes(SourceFile("/component/MirlParserUbrof.idl")), linuxCodes);
-  if (!std::string(MIRL_GENERATED_HEADER).empty()) {
-    EXPECT_EQ(codes(Slurp(MIRL_GENERATED_HEADER)), linuxCodes);
+  std::map<std::string, unsigned long> idlCodes = codes(idlText);
+  EXPECT_EQ(idlCodes.size(), 7u);
+  std::set<std::string> distinct;
+  for (const auto& [name, guid] : kOurIds) {
+    EXPECT_EQ(GuidText(*guid), idl[name]) << name;
+    distinct.insert(idl[name]);
   }
+  EXPECT_EQ(distinct.size(), 6u);
+  for (const auto& [file, text] : Headers()) EXPECT_EQ(codes(text), idlCodes) << file;
 }

@@ -15,17 +15,10 @@ For Each progId In progIds
     Set parser = CreateObject(progId)
     If Not IsObject(parser) Then Fail "CreateObject " & progId
 
-    ' Before Init the default data value is refused with the parser's status.
-    On Error Resume Next
-    parser.SetDefaultDataValue 1, 255
-    status = Err.Number
-    On Error GoTo 0
-    If status <> &H80040100 Then Fail progId & ": SetDefaultDataValue before Init gave " & Hex(status)
-
+    ' Script integers arrive as 16-bit variants and must be coerced to the
+    ' unsigned char parameters; a failing status must reach Err.Number.
     parser.Init 0
     parser.SetDefaultDataValue 1, 255
-    parser.SetDefaultDataValue 4, 0
-
     On Error Resume Next
     parser.SetDefaultDataValue &H40, 0
     status = Err.Number
