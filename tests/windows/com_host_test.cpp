@@ -310,7 +310,8 @@ TEST(Registration, UnregisterRemovesItsEntriesButNotClsid) {
     ASSERT_EQ(Regsvr32(L"/u /s"), 0u) << round;
     for (const std::wstring& key :
          {std::wstring(kProgId), std::wstring(kVersionIndependentProgId), kClassKey, kTypeLibKey,
-          L"Interface\\" + GuidText(IID_IMirlParser)})
+          L"Interface\\" + GuidText(IID_IMirlParser), L"Interface\\" + GuidText(IID_IMirlParserMem),
+          L"Interface\\" + GuidText(IID_IMirlParser3)})
       EXPECT_FALSE(KeyExists(key)) << Narrow(key.c_str());
     EXPECT_TRUE(KeyExists(L"CLSID"));
   }
