@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -95,11 +97,33 @@ std::vector<Record> Records(const std::string& path) {
 // 1 KiB (the framing and the start of the first module, cheap to reach),
 // and a stride of 32 lengths across the whole file with the record boundary
 // before each (deep cuts, with large tables). Small files are cut at every
-// length.
+// length, and so is every file when MIRL_EVERY_PREFIX is set (the long run
+// that README describes).
+bool EveryPrefix() {
+  const char* v = std::getenv("MIRL_EVERY_PREFIX");
+  return v && *v && std::string(v) != "0";
+}
+
+// MIRL_PREFIX_SHARD=k/n keeps every n-th length from the k-th on, so that
+// the long run can use several processes.
+std::pair<size_t, size_t> Shard() {
+  const char* v = std::getenv("MIRL_PREFIX_SHARD");
+  unsigned k = 0, n = 1;
+  if (!v || std::sscanf(v, "%u/%u", &k, &n) != 2 || n == 0 || k >= n) return {0, 1};
+  return {k, n};
+}
+
+void KeepShard(std::vector<size_t>& lengths) {
+  auto [k, n] = Shard();
+  std::vector<size_t> kept;
+  for (size_t i = k; i < lengths.size(); i += n) kept.push_back(lengths[i]);
+  lengths.swap(kept);
+}
+
 std::vector<size_t> PrefixLengths(const std::vector<Record>& records, size_t size,
                                   std::set<int>& fieldsCut) {
   std::set<size_t> lengths = {0, 1, size - 1};
-  if (size <= 2048) {
+  if (size <= 2048 || EveryPrefix()) {
     for (size_t n = 0; n < size; ++n) lengths.insert(n);
   } else {
     std::map<int, int> seen;
@@ -151,6 +175,7 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int
   querydriver::DriveAll(whole.get());
 
   std::vector<size_t> lengths = PrefixLengths(Records(path), bytes.size(), fieldsCut);
+  KeepShard(lengths);
   for (size_t i = 0; i < lengths.size(); ++i) {
     size_t n = lengths[i];
     Component c;
@@ -163,8 +188,11 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int
     // entry view from whatever the cut parse left in the tables.
     DATE d = 0;
     EXPECT_EQ(c->GetTimeOfBuild(&d), PARSER_E_NOT_PARSED);
-    if (i % 32 == 0) querydriver::DriveAll(c.get());
-    if (i % 128 == 0 && wholeFileParses) {
+    // Every query over a cut parse now and then (each run costs about as much
+    // as a parse of the whole file).
+    const size_t every = EveryPrefix() ? 1024 : 32;
+    if (i % every == 0) querydriver::DriveAll(c.get());
+    if (i % (4 * every) == 0 && wholeFileParses) {
       // A later parse of the whole file is still accepted.
       EXPECT_EQ(ParseBytes(c, bytes, bytes.size(), path), S_OK) << file << " after " << n;
     }
@@ -177,7 +205,8 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int
 TEST(Prefixes, ExampleFileCutAtEveryLength) {
   std::string file = std::string(MIRL_EXAMPLES_DIR) + "/example.d90";
   std::set<int> fieldsCut;
-  EXPECT_EQ(CheckPrefixes(file, true, fieldsCut), ReadBytes(file).size());
+  auto [k, n] = Shard();
+  EXPECT_EQ(CheckPrefixes(file, true, fieldsCut), (ReadBytes(file).size() - k + n - 1) / n);
 }
 
 TEST(Prefixes, RealSamplesCutShortFailCleanly) {
