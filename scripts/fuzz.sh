@@ -49,7 +49,11 @@ fi
 # are parsed and queried by the unit tests.
 args=(-max_total_time="$seconds" -max_len=8192 -timeout=30 -rss_limit_mb=2048
       -artifact_prefix="$build/findings/" -print_final_stats=1)
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+# A quarantine of 16 MB instead of 256 still holds every block one run frees
+# (a run allocates a few MB at most), so a use after free is still caught;
+# the default keeps handing out cold memory, and its page faults cost a
+# quarter of the executions.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=16} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 echo "== fuzzing for $seconds s with $processes process(es)"
 if [ "$processes" -le 1 ]; then
   exec "$build/fuzz/fuzz_parse" "${args[@]}" -runs="$runs" "$build/corpus" "$seeds"

@@ -10,6 +10,14 @@ typedef std::vector<uint8_t> Bytes;
 
 namespace {
 
+// Reserves count bytes at address and sets the one at index to value.
+void Put(DMemory& m, uint32_t address, uint32_t count, uint32_t index, uint8_t value) {
+  ASSERT_TRUE(m.Reserve(address, count));
+  uint32_t span = 0;
+  *m.Span(address + index, 1, &span) = value;
+  ASSERT_EQ(span, 1u);
+}
+
 Bytes ReadImage(const DMemory& m, uint32_t address, uint32_t count) {
   Bytes out(count, 0x77);
   m.Read(address, count, out.data());
@@ -49,9 +57,9 @@ Bytes Consume(SAFEARRAY* psa) {
 TEST(DMemory, BoundsReadsAndFill) {
   DMemory m(10, 0xFF);
   EXPECT_EQ(m.Capacity(), 1024u);
-  m.GetWriteBuffer(100, 3)[2] = 0x42;
-  ASSERT_NE(m.GetWriteBuffer(50, 1), nullptr);
-  ASSERT_NE(m.GetWriteBuffer(0, 0), nullptr);  // nothing to write: bounds stay
+  Put(m, 100, 3, 2, 0x42);
+  ASSERT_TRUE(m.Reserve(50, 1));
+  ASSERT_TRUE(m.Reserve(0, 0));  // nothing to write: bounds stay
   EXPECT_EQ(Range(m.Lowest(), m.Highest()), Range(50, 102));
   m.SetFill(0x00);
   // Storage made before the new fill keeps 0xFF; bytes past the array read
@@ -64,20 +72,20 @@ TEST(DMemory, BoundsReadsAndFill) {
 
 TEST(DMemory, GrowsBySixteenUpToTheLimit) {
   DMemory m(4096, 0xFF);
-  m.GetWriteBuffer(4095, 1)[0] = 0x11;
+  Put(m, 4095, 1, 0, 0x11);
   m.SetFill(0x00);
-  m.GetWriteBuffer(4096, 1)[0] = 0x22;
+  Put(m, 4096, 1, 0, 0x22);
   EXPECT_EQ(m.Capacity(), 65536u);
   m.SetFill(0xEE);
   EXPECT_EQ(ReadImage(m, 4094, 4), (Bytes{0xFF, 0x11, 0x22, 0x00}));
   EXPECT_EQ(ReadImage(m, 65535, 2), (Bytes{0x00, 0xEE}));
   // Addresses the limit cannot hold are refused without growing.
   for (uint32_t a : {0xFFFFFFF0u, 0xFFFFFFFFu, uint32_t(kMaxImageSize)})
-    EXPECT_EQ(m.GetWriteBuffer(a, 2), nullptr) << a;
+    EXPECT_FALSE(m.Reserve(a, 2)) << a;
   EXPECT_EQ(m.Capacity(), 65536u);
   EXPECT_EQ(m.Highest(), 4096u);
   // 64 KiB -> 1 MiB -> 16 MiB -> 256 MiB, cut to the limit.
-  ASSERT_NE(m.GetWriteBuffer(uint32_t(kMaxImageSize) - 1, 1), nullptr);
+  ASSERT_TRUE(m.Reserve(uint32_t(kMaxImageSize) - 1, 1));
   EXPECT_EQ(uint64_t(m.Capacity()), kMaxImageSize);
   EXPECT_EQ(ReadImage(m, 4095, 2), (Bytes{0x11, 0x22}));
 }
@@ -87,12 +95,12 @@ TEST(DMemory, GrowsBySixteenUpToTheLimit) {
 // before a write (filled then), between writes, or was never touched.
 TEST(DMemory, UnwrittenStorageKeepsTheFillOfItsCreation) {
   DMemory m(1024, 0xA1);
-  m.GetWriteBuffer(10, 1)[0] = 0x01;
+  Put(m, 10, 1, 0, 0x01);
   m.SetFill(0xB2);
-  m.GetWriteBuffer(2000, 1)[0] = 0x02;  // grows to 16 KiB: 1024.. has 0xB2
+  Put(m, 2000, 1, 0, 0x02);  // grows to 16 KiB: 1024.. has 0xB2
   m.SetFill(0xC3);
   EXPECT_EQ(ReadImage(m, 1022, 4), (Bytes{0xA1, 0xA1, 0xB2, 0xB2}));
-  m.GetWriteBuffer(20000, 2)[1] = 0x03;  // grows to 256 KiB: 16384.. has 0xC3
+  Put(m, 20000, 2, 1, 0x03);  // grows to 256 KiB: 16384.. has 0xC3
   m.SetFill(0xD4);
   EXPECT_EQ(ReadImage(m, 9, 3), (Bytes{0xA1, 0x01, 0xA1}));
   EXPECT_EQ(ReadImage(m, 1023, 2), (Bytes{0xA1, 0xB2}));
@@ -110,18 +118,36 @@ TEST(DMemory, UnwrittenStorageKeepsTheFillOfItsCreation) {
 TEST(DMemory, DistantWritesLeaveTheGapAsItWasCreated) {
   DMemory m(4096, 0xFF);
   m.SetFill(0x5A);
-  m.GetWriteBuffer(100000, 2)[0] = 0x01;  // 4096 -> 65536 -> 1 MiB
+  Put(m, 100000, 2, 0, 0x01);  // 4096 -> 65536 -> 1 MiB
   m.SetFill(0x00);
-  m.GetWriteBuffer(1500000, 1)[0] = 0x02;  // -> 16 MiB
+  Put(m, 1500000, 1, 0, 0x02);  // -> 16 MiB
   EXPECT_EQ(ReadImage(m, 4095, 2), (Bytes{0xFF, 0x5A}));
   EXPECT_EQ(ReadImage(m, 99999, 4), (Bytes{0x5A, 0x01, 0x5A, 0x5A}));
   EXPECT_EQ(ReadImage(m, 1048575, 2), (Bytes{0x5A, 0x00}));
   EXPECT_EQ(ReadImage(m, 1499999, 3), (Bytes{0x00, 0x02, 0x00}));
-  m.GetWriteBuffer(20000000, 1)[0] = 0x03;  // -> 64 MiB keeps all of it
+  Put(m, 20000000, 1, 0, 0x03);  // -> 64 MiB keeps all of it
   EXPECT_EQ(ReadImage(m, 99999, 4), (Bytes{0x5A, 0x01, 0x5A, 0x5A}));
   EXPECT_EQ(ReadImage(m, 1499999, 3), (Bytes{0x00, 0x02, 0x00}));
   EXPECT_EQ(ReadImage(m, 19999999, 3), (Bytes{0x00, 0x03, 0x00}));
   EXPECT_EQ(Range(m.Lowest(), m.Highest()), Range(100000, 20000000));
+}
+
+// Storage comes in chunks of 64 KiB; bytes that cross from one into the
+// next must land in both, through the image and through a record.
+TEST(DMemory, WritesCrossChunks) {
+  DMemory m(1024, 0xFF);
+  Bytes b(70000);
+  for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(i * 7 + 1);
+  ASSERT_TRUE(m.Write(65530, b.data(), uint32_t(b.size())));
+  EXPECT_EQ(ReadImage(m, 65530, uint32_t(b.size())), b);
+  EXPECT_EQ(ReadImage(m, 65529, 1), Bytes{0xFF});
+  EXPECT_EQ(Range(m.Lowest(), m.Highest()), Range(65530, 65530 + 70000 - 1));
+
+  ubrofw::Writer w;
+  w.Start().BegLib("m").Org(1, 0xFFFE).AbsVar({1, 2, 3, 4}).End().Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  EXPECT_EQ(Read(c, 1, 0xFFFD, 6), (Bytes{0xFF, 1, 2, 3, 4, 0xFF}));
 }
 
 TEST(MemoryRecords, SegmentTypesPlaceBytes) {

@@ -10,37 +10,35 @@ DMemory::DMemory(uint32_t initialCapacity, uint8_t fill)
       m_ulLowest(0xFFFFFFFFu),
       m_ulHighest(0),
       m_ucFill(fill) {
-  m_pBuffer.reset(new uint8_t[m_ulCapacity]);
   m_FillRuns.push_back({0, fill});
-  m_Materialized.assign(((m_ulCapacity - 1) >> kChunkShift) + 1, false);
+  m_Chunks.resize(((m_ulCapacity - 1) >> kChunkShift) + 1);
 }
 
 DMemory::~DMemory() = default;
 
 // Sixteen times the capacity, but never more than kMaxImageSize: the step
 // that would cross the limit stops at it, so every address below the limit
-// can still be stored.
+// can still be stored. Only a written last chunk that the old capacity cut
+// short is copied; the rest of the growth is an address range with the fill
+// of the moment.
 bool DMemory::Grow() {
   if (m_ulCapacity >= kMaxImageSize) return false;
   uint64_t wanted = uint64_t(m_ulCapacity) * 16;
   if (wanted > kMaxImageSize) wanted = kMaxImageSize;
   uint32_t capacity = uint32_t(wanted);
-  std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[capacity]);
-  if (!p) return false;
-  const uint32_t chunk = 1u << kChunkShift;
-  for (uint32_t c = 0; c < m_Materialized.size(); ++c) {
-    if (!m_Materialized[c]) continue;
-    uint32_t from = c << kChunkShift;
-    uint32_t to = m_ulCapacity - from < chunk ? m_ulCapacity : from + chunk;
-    std::memcpy(p.get() + from, m_pBuffer.get() + from, to - from);
-    // The last chunk may have been cut by the old capacity; what the growth
-    // adds to it is new storage with the fill of the moment.
-    uint32_t chunkEnd = capacity - from < chunk ? capacity : from + chunk;
-    if (to < chunkEnd) std::memset(p.get() + to, m_ucFill, chunkEnd - to);
+  size_t last = m_Chunks.size() - 1;
+  uint32_t from = uint32_t(last) << kChunkShift;
+  uint32_t oldEnd = ChunkEnd(uint32_t(last));
+  uint32_t newEnd = capacity - from < (1u << kChunkShift) ? capacity : from + (1u << kChunkShift);
+  if (m_Chunks[last] && oldEnd < newEnd) {
+    std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[newEnd - from]);
+    if (!p) return false;
+    std::memcpy(p.get(), m_Chunks[last].get(), oldEnd - from);
+    std::memset(p.get() + (oldEnd - from), m_ucFill, newEnd - oldEnd);
+    m_Chunks[last] = std::move(p);
   }
   m_FillRuns.push_back({m_ulCapacity, m_ucFill});
-  m_Materialized.resize(((capacity - 1) >> kChunkShift) + 1, false);
-  m_pBuffer = std::move(p);
+  m_Chunks.resize(((capacity - 1) >> kChunkShift) + 1);
   m_ulCapacity = capacity;
   return true;
 }
@@ -61,45 +59,62 @@ void DMemory::CopyFill(uint32_t from, uint32_t to, uint8_t* pDest) const {
   }
 }
 
-void DMemory::Materialize(uint32_t address, uint32_t end) {
-  const uint32_t chunk = 1u << kChunkShift;
+bool DMemory::Materialize(uint32_t address, uint32_t end) {
   for (uint32_t c = address >> kChunkShift; c <= (end - 1) >> kChunkShift; ++c) {
-    if (m_Materialized[c]) continue;
-    uint32_t from = c << kChunkShift;
-    uint32_t to = m_ulCapacity - from < chunk ? m_ulCapacity : from + chunk;
-    CopyFill(from, to, m_pBuffer.get() + from);
-    m_Materialized[c] = true;
+    if (m_Chunks[c]) continue;
+    uint32_t from = c << kChunkShift, to = ChunkEnd(c);
+    std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[to - from]);
+    if (!p) return false;
+    CopyFill(from, to, p.get());
+    m_Chunks[c] = std::move(p);
   }
+  return true;
 }
 
-uint8_t* DMemory::GetWriteBuffer(uint32_t address, uint32_t count) {
+bool DMemory::Reserve(uint32_t address, uint32_t count) {
   // A count of 0 stores nothing; letting it move the bounds would report a
   // written byte where there is none (and a highest address of 0xFFFFFFFF at
   // address 0).
-  if (count == 0) return m_pBuffer.get();
+  if (count == 0) return true;
   uint64_t end = uint64_t(address) + count;
-  if (end > kMaxImageSize) return nullptr;
+  if (end > kMaxImageSize) return false;
   while (end > m_ulCapacity)
-    if (!Grow()) return nullptr;
-  Materialize(address, uint32_t(end));
+    if (!Grow()) return false;
+  if (!Materialize(address, uint32_t(end))) return false;
   if (address < m_ulLowest) m_ulLowest = address;
   uint32_t last = uint32_t(end - 1);
   if (last > m_ulHighest) m_ulHighest = last;
-  return m_pBuffer.get() + address;
+  return true;
+}
+
+uint8_t* DMemory::Span(uint32_t address, uint32_t count, uint32_t* pSpan) {
+  uint32_t c = address >> kChunkShift;
+  uint32_t room = ChunkEnd(c) - address;
+  *pSpan = count < room ? count : room;
+  return m_Chunks[c].get() + (address - (c << kChunkShift));
+}
+
+bool DMemory::Write(uint32_t address, const uint8_t* pSrc, uint32_t count) {
+  if (!Reserve(address, count)) return false;
+  for (uint32_t done = 0, span = 0; done < count; done += span) {
+    uint8_t* pDest = Span(address + done, count - done, &span);
+    std::memcpy(pDest, pSrc + done, span);
+  }
+  return true;
 }
 
 void DMemory::Read(uint32_t address, uint32_t count, uint8_t* pDest) const {
   if (count == 0) return;
   uint64_t end = uint64_t(address) + count;
   uint64_t pos = address;
-  // Chunk by chunk: written chunks from the array, the others as their fill.
+  // Chunk by chunk: written chunks from their storage, the others as their
+  // fill.
   while (pos < end && pos < m_ulCapacity) {
-    uint64_t chunkEnd = ((pos >> kChunkShift) + 1) << kChunkShift;
-    uint64_t stop = end < chunkEnd ? end : chunkEnd;
-    if (stop > m_ulCapacity) stop = m_ulCapacity;
+    uint32_t c = uint32_t(pos >> kChunkShift);
+    uint64_t stop = end < ChunkEnd(c) ? end : ChunkEnd(c);
     uint8_t* d = pDest + (pos - address);
-    if (IsMaterialized(uint32_t(pos)))
-      std::memcpy(d, m_pBuffer.get() + pos, size_t(stop - pos));
+    if (m_Chunks[c])
+      std::memcpy(d, m_Chunks[c].get() + (pos - (uint64_t(c) << kChunkShift)), size_t(stop - pos));
     else
       CopyFill(uint32_t(pos), uint32_t(stop), d);
     pos = stop;

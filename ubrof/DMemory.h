@@ -22,10 +22,16 @@ class DMemory {
   DMemory(const DMemory&) = delete;
   DMemory& operator=(const DMemory&) = delete;
 
-  // Room for count bytes at address; null when the image would exceed
-  // kMaxImageSize or its storage cannot be allocated (bounds unchanged then).
-  // A count of 0 writes nothing and leaves the bounds as they are.
-  uint8_t* GetWriteBuffer(uint32_t address, uint32_t count);
+  // Makes room for count bytes at address and moves the bounds over them;
+  // false when the image would exceed kMaxImageSize or its storage cannot be
+  // allocated (bounds unchanged then). A count of 0 reserves nothing and
+  // leaves the bounds as they are.
+  bool Reserve(uint32_t address, uint32_t count);
+  // Where reserved bytes from address on are stored: the storage runs on
+  // for *pSpan bytes, count or fewer where a chunk ends.
+  uint8_t* Span(uint32_t address, uint32_t count, uint32_t* pSpan);
+  // Reserve, then copy count bytes there.
+  bool Write(uint32_t address, const uint8_t* pSrc, uint32_t count);
   // Copies count bytes from address on; bytes at or beyond the capacity
   // read as the current fill value.
   void Read(uint32_t address, uint32_t count, uint8_t* pDest) const;
@@ -37,8 +43,12 @@ class DMemory {
 
  private:
   bool Grow();
-  // Gives every chunk that [address, end) touches the fill of its storage.
-  void Materialize(uint32_t address, uint32_t end);
+  // Gives every chunk that [address, end) touches storage holding its fill.
+  bool Materialize(uint32_t address, uint32_t end);
+  uint32_t ChunkEnd(uint32_t chunk) const {
+    uint32_t from = chunk << kChunkShift;
+    return m_ulCapacity - from < (1u << kChunkShift) ? m_ulCapacity : from + (1u << kChunkShift);
+  }
   // Writes the fill of the storage [from, to) to pDest (to <= capacity).
   void CopyFill(uint32_t from, uint32_t to, uint8_t* pDest) const;
   // The run that holds address (below the capacity), and where it ends.
@@ -47,21 +57,22 @@ class DMemory {
     return run + 1 < m_FillRuns.size() ? m_FillRuns[run + 1].Start : m_ulCapacity;
   }
 
-  // Storage is filled lazily, one chunk at a time: a parse writes to a few
+  // Storage is made lazily, one chunk at a time: a parse writes to a few
   // places, and the rest of a 128 KiB image, or of one grown to 64 MiB for a
-  // few bytes at a high address, would otherwise be written (and its pages
-  // touched) for nothing. A chunk that was written to holds its bytes;
-  // the others read as the fill that their storage was created with.
+  // few bytes at a high address, would otherwise be allocated and written
+  // (and its pages touched) for nothing. A chunk that was written to has
+  // storage holding its bytes; the others read as the fill that their
+  // address range was created with.
   static constexpr uint32_t kChunkShift = 16;
   struct FillRun {
     uint32_t Start;  // first address of storage created with Fill
     uint8_t Fill;
   };
-  std::vector<FillRun> m_FillRuns;   // ascending, one per creation or growth
-  std::vector<bool> m_Materialized;  // per chunk of 64 KiB
-  bool IsMaterialized(uint32_t address) const { return m_Materialized[address >> kChunkShift]; }
+  std::vector<FillRun> m_FillRuns;  // ascending, one per creation or growth
+  // Per chunk of 64 KiB, null until written; the last one is shorter when
+  // the capacity ends inside it.
+  std::vector<std::unique_ptr<uint8_t[]>> m_Chunks;
 
-  std::unique_ptr<uint8_t[]> m_pBuffer;
   uint32_t m_ulCapacity;
   uint32_t m_ulLowest;
   uint32_t m_ulHighest;

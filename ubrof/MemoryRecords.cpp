@@ -63,8 +63,7 @@ int CParser::t_abs_var() {
   }
   // Room first: an address the image cannot hold ends the parse before the
   // statement and scope tables take in code that is not there.
-  uint8_t* pDest = pMemory->GetWriteBuffer(*pCounter, n);
-  if (!pDest) throw kErrOutOfMemory;
+  if (!pMemory->Reserve(*pCounter, n)) throw kErrOutOfMemory;
   if (pMemory == m_pCodeMemory && m_ulPendingStatements != 0) {
     // The first code after a statement is the statement's code.
     if (!m_pStatements->empty()) m_pStatements->back().Length = uint16_t(n);
@@ -73,7 +72,13 @@ int CParser::t_abs_var() {
     // without code keeps the empty range).
     if (n != 0) m_pScopes->WidenScope(m_ulCodeAddress, m_ulCodeAddress + n);
   }
-  ReadBlock(pDest, n);
+  // All or nothing: a block cut short by the end of the file stores none of
+  // its bytes, also where it crosses into the next chunk of the image.
+  RequireBytes(n);
+  for (uint32_t done = 0, span = 0; done < n; done += span) {
+    uint8_t* pDest = pMemory->Span(*pCounter + done, n - done, &span);
+    ReadBlock(pDest, span);
+  }
   *pCounter += n;
   return 0;
 }
