@@ -2,6 +2,8 @@
 // methods.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "TestSupport.h"
 
 using namespace mirl;
@@ -13,9 +15,7 @@ namespace {
 // Reserves count bytes at address and sets the one at index to value.
 void Put(DMemory& m, uint32_t address, uint32_t count, uint32_t index, uint8_t value) {
   ASSERT_TRUE(m.Reserve(address, count));
-  uint32_t span = 0;
-  *m.Span(address + index, 1, &span) = value;
-  ASSERT_EQ(span, 1u);
+  m.StorePieces(address + index, 1, [value](uint8_t* p, uint32_t) { *p = value; });
 }
 
 Bytes ReadImage(const DMemory& m, uint32_t address, uint32_t count) {
@@ -138,7 +138,15 @@ TEST(DMemory, WritesCrossChunks) {
   DMemory m(1024, 0xFF);
   Bytes b(70000);
   for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(i * 7 + 1);
-  ASSERT_TRUE(m.Write(65530, b.data(), uint32_t(b.size())));
+  ASSERT_TRUE(m.Reserve(65530, uint32_t(b.size())));
+  std::vector<uint32_t> pieces;
+  size_t stored = 0;
+  m.StorePieces(65530, uint32_t(b.size()), [&](uint8_t* p, uint32_t n) {
+    std::memcpy(p, b.data() + stored, n);
+    stored += n;
+    pieces.push_back(n);
+  });
+  EXPECT_EQ(pieces, (std::vector<uint32_t>{6, 65536, 70000 - 6 - 65536}));
   EXPECT_EQ(ReadImage(m, 65530, uint32_t(b.size())), b);
   EXPECT_EQ(ReadImage(m, 65529, 1), Bytes{0xFF});
   EXPECT_EQ(Range(m.Lowest(), m.Highest()), Range(65530, 65530 + 70000 - 1));

@@ -26,10 +26,9 @@ bool DMemory::Grow() {
   uint64_t wanted = uint64_t(m_ulCapacity) * 16;
   if (wanted > kMaxImageSize) wanted = kMaxImageSize;
   uint32_t capacity = uint32_t(wanted);
-  size_t last = m_Chunks.size() - 1;
-  uint32_t from = uint32_t(last) << kChunkShift;
-  uint32_t oldEnd = ChunkEnd(uint32_t(last));
-  uint32_t newEnd = capacity - from < (1u << kChunkShift) ? capacity : from + (1u << kChunkShift);
+  uint32_t last = uint32_t(m_Chunks.size() - 1);
+  uint32_t from = last << kChunkShift;
+  uint32_t oldEnd = ChunkEnd(last), newEnd = ChunkEnd(last, capacity);
   if (m_Chunks[last] && oldEnd < newEnd) {
     std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[newEnd - from]);
     if (!p) return false;
@@ -84,22 +83,6 @@ bool DMemory::Reserve(uint32_t address, uint32_t count) {
   if (address < m_ulLowest) m_ulLowest = address;
   uint32_t last = uint32_t(end - 1);
   if (last > m_ulHighest) m_ulHighest = last;
-  return true;
-}
-
-uint8_t* DMemory::Span(uint32_t address, uint32_t count, uint32_t* pSpan) {
-  uint32_t c = address >> kChunkShift;
-  uint32_t room = ChunkEnd(c) - address;
-  *pSpan = count < room ? count : room;
-  return m_Chunks[c].get() + (address - (c << kChunkShift));
-}
-
-bool DMemory::Write(uint32_t address, const uint8_t* pSrc, uint32_t count) {
-  if (!Reserve(address, count)) return false;
-  for (uint32_t done = 0, span = 0; done < count; done += span) {
-    uint8_t* pDest = Span(address + done, count - done, &span);
-    std::memcpy(pDest, pSrc + done, span);
-  }
   return true;
 }
 

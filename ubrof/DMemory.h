@@ -27,11 +27,17 @@ class DMemory {
   // allocated (bounds unchanged then). A count of 0 reserves nothing and
   // leaves the bounds as they are.
   bool Reserve(uint32_t address, uint32_t count);
-  // Where reserved bytes from address on are stored: the storage runs on
-  // for *pSpan bytes, count or fewer where a chunk ends.
-  uint8_t* Span(uint32_t address, uint32_t count, uint32_t* pSpan);
-  // Reserve, then copy count bytes there.
-  bool Write(uint32_t address, const uint8_t* pSrc, uint32_t count);
+  // Hands the storage of count reserved bytes from address on to
+  // store(pDest, n), one piece per chunk they cross, in address order.
+  template <class Store>
+  void StorePieces(uint32_t address, uint32_t count, Store store) {
+    for (uint32_t done = 0; done < count;) {
+      uint32_t at = address + done, c = at >> kChunkShift;
+      uint32_t n = count - done < ChunkEnd(c) - at ? count - done : ChunkEnd(c) - at;
+      store(m_Chunks[c].get() + (at - (c << kChunkShift)), n);
+      done += n;
+    }
+  }
   // Copies count bytes from address on; bytes at or beyond the capacity
   // read as the current fill value.
   void Read(uint32_t address, uint32_t count, uint8_t* pDest) const;
@@ -45,10 +51,12 @@ class DMemory {
   bool Grow();
   // Gives every chunk that [address, end) touches storage holding its fill.
   bool Materialize(uint32_t address, uint32_t end);
-  uint32_t ChunkEnd(uint32_t chunk) const {
+  // Where a chunk's storage ends: at the next chunk or at the capacity.
+  static uint32_t ChunkEnd(uint32_t chunk, uint32_t capacity) {
     uint32_t from = chunk << kChunkShift;
-    return m_ulCapacity - from < (1u << kChunkShift) ? m_ulCapacity : from + (1u << kChunkShift);
+    return capacity - from < (1u << kChunkShift) ? capacity : from + (1u << kChunkShift);
   }
+  uint32_t ChunkEnd(uint32_t chunk) const { return ChunkEnd(chunk, m_ulCapacity); }
   // Writes the fill of the storage [from, to) to pDest (to <= capacity).
   void CopyFill(uint32_t from, uint32_t to, uint8_t* pDest) const;
   // The run that holds address (below the capacity), and where it ends.

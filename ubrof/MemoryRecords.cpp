@@ -75,10 +75,8 @@ int CParser::t_abs_var() {
   // All or nothing: a block cut short by the end of the file stores none of
   // its bytes, also where it crosses into the next chunk of the image.
   RequireBytes(n);
-  for (uint32_t done = 0, span = 0; done < n; done += span) {
-    uint8_t* pDest = pMemory->Span(*pCounter + done, n - done, &span);
-    ReadBlock(pDest, span);
-  }
+  pMemory->StorePieces(*pCounter, n,
+                       [this](uint8_t* pDest, uint32_t len) { ReadBlock(pDest, len); });
   *pCounter += n;
   return 0;
 }
