@@ -111,7 +111,8 @@ HRESULT CMirlParserUbrof::ParseObjectFile(BSTR* pbstrPath, ULONG /*ulParseFlags*
   mirl::ParserTables tables = {&m_FileInfo,    &m_NameTable,  &m_TypeTable,    &m_SegmentGroups,
                                &m_Modules,     &m_ScopeTable, &m_SymbolTable,  &m_SymbolIndex,
                                &m_Macros,      &m_CodeMemory, &m_EepromMemory, &m_DataMemory,
-                               &m_SourceFiles, &m_Statements, &m_FileNames,    &m_StatementRuns};
+                               &m_SourceFiles, &m_Statements, &m_FileNames,    &m_StatementRuns,
+                               &m_KeyValues};
   int result = 0;
   {
     mirl::CParser parser(tables);

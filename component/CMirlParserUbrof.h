@@ -156,12 +156,36 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
   HRESULT STDMETHODCALLTYPE GetAttr(LONG die, LONG attr, VARIANT* value) override;
   HRESULT STDMETHODCALLTYPE GetTag(LONG die, LONG* tag) override;
 
-  // ---- Library-side diagnostics (not part of the interfaces) -----------
-  // What ended the last failed ParseObjectFile, for tools.
+  // ---- Beside the interfaces: what the read API (MirlProgram.h) uses -----
+  // What ended the last failed ParseObjectFile.
   const mirl::ParseDiagnostic& LastParseDiagnostic() const { return m_LastDiagnostic; }
   bool IsParsed() const { return (m_ulState & kStateParsed) != 0; }
   // The address runs that the object file wrote into each memory image.
   const mirl::MemoryWrites& MemoryWritten() const { return m_Writes; }
+
+  // Lookups that an interface method and the read API both answer with, so
+  // that the two never disagree. Each is the method's work after its
+  // argument and state checks; a failing status is the method's own.
+  // GetSourceFromProgMemAddress: the statement holding the address in the
+  // innermost scope's runs, and its run.
+  bool FindStatementAt(uint32_t address, uint32_t* pStatement, uint32_t* pRun) const;
+  // GetProgMemAddressFromSource, for a path as the object file stores it.
+  bool FindLineAddress(const std::string& storedPath, uint32_t line, uint32_t* pAddress) const;
+  // GetScopeFromProgMemAddress; kNone when no scope answers.
+  uint32_t FindScopeAt(uint32_t address, uint32_t kind) const;
+  // GetScopeFromName; kNone when the text names no scope.
+  uint32_t FindScopeNamed(const std::string& text) const;
+  // LookupSymbolName after the scope check; kNone when not found.
+  uint32_t FindSymbolNamed(std::string name, uint32_t scope, bool global,
+                           uint32_t* pScopeFound) const;
+  // LookupLabel; null when no label is at the address.
+  const uint32_t* FindLabel(uint32_t address) const;
+  // GetRefferedType and the members GetStructuralMember chooses from.
+  HRESULT FindReferredType(uint32_t typeId, uint32_t* pType, uint32_t* pMemType) const;
+  HRESULT FindMembers(uint32_t typeId, uint32_t* pFirst, uint32_t* pCount) const;
+  // ReadMemory into count bytes at pDest; false for an unknown memory type.
+  bool ReadImage(uint8_t memType, uint32_t address, uint32_t count, uint8_t* pDest) const;
+  const mirl::DMemory* Image(uint8_t memType) const;
 
   enum : ULONG { kStateInitialized = 0x1, kStateParsed = 0x2 };
 
@@ -199,6 +223,8 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
   mirl::FileNameMap m_FileNames;
   std::vector<mirl::StatementRun> m_StatementRuns;
   mirl::FileMapper m_FileMapper;
+  // The linker's key/value pairs; no interface method reports them.
+  std::vector<mirl::KeyValueRecord> m_KeyValues;
 
  private:
   std::atomic<ULONG> m_cRef{1};

@@ -46,19 +46,24 @@ HRESULT CMirlParserUbrof::GetScopeInfo(ULONG ulScopeId, BSTR* pbstrName, BSTR* p
   return S_OK;
 }
 
+uint32_t CMirlParserUbrof::FindScopeAt(uint32_t address, uint32_t kind) const {
+  uint32_t scope = m_ScopeTable.FindScopeByAddress(address);
+  if (kind != 0) {
+    // Outward to the first scope of the kind asked for. Parents have lower
+    // ids than their children, so the walk ends.
+    while (scope != kNone && scope < m_ScopeTable.Count() &&
+           m_ScopeTable.Scopes[scope].Kind != kind)
+      scope = m_ScopeTable.Scopes[scope].Parent;
+  }
+  return scope < m_ScopeTable.Count() ? scope : kNone;
+}
+
 HRESULT CMirlParserUbrof::GetScopeFromProgMemAddress(ULONG ulAddress, unsigned char ucType,
                                                      ULONG* pulScopeId) {
   if (!pulScopeId) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  uint32_t scope = m_ScopeTable.FindScopeByAddress(ulAddress);
-  if (ucType != 0) {
-    // Outward to the first scope of the kind asked for. Parents have lower
-    // ids than their children, so the walk ends.
-    while (scope != kNone && scope < m_ScopeTable.Count() &&
-           m_ScopeTable.Scopes[scope].Kind != ucType)
-      scope = m_ScopeTable.Scopes[scope].Parent;
-  }
-  if (scope == kNone || scope >= m_ScopeTable.Count()) return E_FAIL;
+  uint32_t scope = FindScopeAt(ulAddress, ucType);
+  if (scope == kNone) return E_FAIL;
   *pulScopeId = scope;
   return S_OK;
 }
@@ -158,13 +163,7 @@ int ScanScopeName(const std::string& in, const char* format, ScopeNameParts& par
 
 }  // namespace
 
-HRESULT CMirlParserUbrof::GetScopeFromName(BSTR* pbstrName, ULONG* ulScopeId) {
-  if (!pbstrName || !*pbstrName || !ulScopeId) return E_POINTER;
-  if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  std::string text = platform::BstrToAnsi(*pbstrName);
-  SysFreeString(*pbstrName);
-  *pbstrName = nullptr;
-
+uint32_t CMirlParserUbrof::FindScopeNamed(const std::string& text) const {
   ScopeNameParts parts;
   int form;
   if (ScanScopeName(text, " { \"%q\" , %i } ", parts) == 2)
@@ -174,23 +173,30 @@ HRESULT CMirlParserUbrof::GetScopeFromName(BSTR* pbstrName, ULONG* ulScopeId) {
   else if (ScanScopeName(text, " { \"%q\" } ", parts) == 1)
     form = 3;
   else
-    return E_FAIL;
+    return kNone;
 
   // The module that lists the file; the stored paths are compared without
   // any host path mapping.
   auto file = m_FileNames.find(mirl::LowerAscii(parts.File));
-  if (file == m_FileNames.end()) return E_FAIL;
+  if (file == m_FileNames.end()) return kNone;
   uint32_t module = m_ScopeTable.FindModuleByFile(file->second);
-  if (module == kNone) return E_FAIL;
-
-  uint32_t answer = module;
+  if (module == kNone) return kNone;
   if (form == 1) {
     uint32_t s = m_ScopeTable.FindScopeByLine(module, uint32_t(parts.Line));
-    if (s != kNone) answer = s;
-  } else if (form == 2) {
-    answer = m_ScopeTable.FindChildScope(module, parts.Name);
-    if (answer == kNone) return E_FAIL;
+    return s != kNone ? s : module;
   }
+  if (form == 2) return m_ScopeTable.FindChildScope(module, parts.Name);
+  return module;
+}
+
+HRESULT CMirlParserUbrof::GetScopeFromName(BSTR* pbstrName, ULONG* ulScopeId) {
+  if (!pbstrName || !*pbstrName || !ulScopeId) return E_POINTER;
+  if (!IsParsed()) return PARSER_E_NOT_PARSED;
+  std::string text = platform::BstrToAnsi(*pbstrName);
+  SysFreeString(*pbstrName);
+  *pbstrName = nullptr;
+  uint32_t answer = FindScopeNamed(text);
+  if (answer == kNone) return E_FAIL;
   *ulScopeId = answer;
   return S_OK;
 }

@@ -1,16 +1,22 @@
 // Symbol methods of IMirlParser, and GetProgramExit of IMirlParserMem.
 #include <string>
+#include <utility>
 
 #include "../component/CMirlParserUbrof.h"
 
 using mirl::kNone;
 
+const uint32_t* CMirlParserUbrof::FindLabel(uint32_t address) const {
+  auto it = m_SymbolIndex.find(address);
+  return it == m_SymbolIndex.end() ? nullptr : &it->second;
+}
+
 HRESULT CMirlParserUbrof::LookupLabel(ULONG ulAddress, BSTR* pbstrLabel) {
   if (!pbstrLabel) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  auto it = m_SymbolIndex.find(ulAddress);
-  if (it == m_SymbolIndex.end()) return E_FAIL;
-  ReplaceBstr(pbstrLabel, m_NameTable.GetName(it->second));
+  const uint32_t* name = FindLabel(ulAddress);
+  if (!name) return E_FAIL;
+  ReplaceBstr(pbstrLabel, m_NameTable.GetName(*name));
   return S_OK;
 }
 
@@ -32,6 +38,13 @@ HRESULT CMirlParserUbrof::EnumSymbols(ULONG /*ulScopeId*/, ULONG /*ulCategoryId*
   return *pulSymbolId < m_SymbolTable.Count() ? PARSER_E_BAD_ID : S_OK;
 }
 
+uint32_t CMirlParserUbrof::FindSymbolNamed(std::string name, uint32_t scope, bool global,
+                                           uint32_t* pScopeFound) const {
+  // Names are compared as the name table gives them: at most 999 characters.
+  if (name.size() > mirl::kMaxNameLength) name.resize(mirl::kMaxNameLength);
+  return m_SymbolTable.FindSymbol(m_ScopeTable, global ? kNone : scope, name, pScopeFound);
+}
+
 HRESULT CMirlParserUbrof::LookupSymbolName(BSTR* pbstrName, ULONG ulScopeIdIn, ULONG ulFlags,
                                            ULONG* pulSymbolId, ULONG* pulScopeIdOut) {
   if (!pbstrName || !pulSymbolId) return E_POINTER;
@@ -44,11 +57,8 @@ HRESULT CMirlParserUbrof::LookupSymbolName(BSTR* pbstrName, ULONG ulScopeIdIn, U
   *pbstrName = nullptr;
   // A missing name (or one that cannot be converted) names no symbol.
   if (!ok) return E_FAIL;
-  // Names are compared as the name table gives them: at most 999 characters.
-  if (name.size() > mirl::kMaxNameLength) name.resize(mirl::kMaxNameLength);
-  uint32_t start = ulFlags == 1 ? kNone : ulScopeIdIn;
   uint32_t scopeFound = kNone;
-  uint32_t id = m_SymbolTable.FindSymbol(m_ScopeTable, start, name, &scopeFound);
+  uint32_t id = FindSymbolNamed(std::move(name), ulScopeIdIn, ulFlags == 1, &scopeFound);
   if (id == kNone) return E_FAIL;
   *pulSymbolId = id;
   // Not checked by the interface; a null pointer is simply not written.

@@ -93,38 +93,71 @@ HRESULT CMirlParserUbrof::EnumHLStatements(ULONG ulStatementId, ULONG* pulAddres
   return S_OK;
 }
 
+bool CMirlParserUbrof::FindLineAddress(const std::string& storedPath, uint32_t line,
+                                       uint32_t* pAddress) const {
+  auto file = m_FileNames.find(mirl::LowerAscii(storedPath));
+  if (file == m_FileNames.end() || file->second >= m_SourceFiles.size()) return false;
+  // The earliest run of the file, and in it the first statement read, whose
+  // lines hold the line. Columns play no part.
+  for (uint32_t index : m_SourceFiles[file->second].StatementRuns) {
+    const mirl::StatementRun* run = RunAt(m_StatementRuns, m_Statements, index);
+    if (!run || run->MaxEndLine < int32_t(line)) continue;
+    for (uint32_t i = 0; i < run->Count; ++i) {
+      const mirl::StatementRecord& st = m_Statements[run->FirstStatement + i];
+      if (st.Line <= line && line <= uint32_t(st.Line) + st.LineSpan) {
+        *pAddress = st.Address;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 HRESULT CMirlParserUbrof::GetProgMemAddressFromSource(BSTR* pbstrPath, ULONG ulLine,
                                                       ULONG /*ulCol*/, ULONG* pulAddress) {
   if (!pbstrPath || !pulAddress) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  std::string key;
+  std::string stored;
   try {
     // A null string is an empty path, which names no file.
-    std::string stored = m_FileMapper.UnmapPath(platform::BstrToAnsi(*pbstrPath));
-    key = mirl::LowerAscii(stored);
+    stored = m_FileMapper.UnmapPath(platform::BstrToAnsi(*pbstrPath));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   // The caller's string is consumed; it is left null.
   SysFreeString(*pbstrPath);
   *pbstrPath = nullptr;
+  uint32_t address = 0;
+  try {
+    if (!FindLineAddress(stored, ulLine, &address)) return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  *pulAddress = address;
+  return S_OK;
+}
 
-  auto file = m_FileNames.find(key);
-  if (file == m_FileNames.end() || file->second >= m_SourceFiles.size()) return E_FAIL;
-  // The earliest run of the file, and in it the first statement read, whose
-  // lines hold ulLine. Columns play no part.
-  for (uint32_t index : m_SourceFiles[file->second].StatementRuns) {
+bool CMirlParserUbrof::FindStatementAt(uint32_t address, uint32_t* pStatement,
+                                       uint32_t* pRun) const {
+  const mirl::ScopeRecord* scope = m_ScopeTable.Scope(m_ScopeTable.FindScopeByAddress(address));
+  if (!scope) return false;
+  // Only the innermost scope's runs are searched. A run whose last statement
+  // ends below the address is passed over.
+  for (uint32_t index : scope->StatementRuns) {
     const mirl::StatementRun* run = RunAt(m_StatementRuns, m_Statements, index);
-    if (!run || run->MaxEndLine < int32_t(ulLine)) continue;
+    if (!run) continue;
+    const mirl::StatementRecord& last = m_Statements[run->FirstStatement + run->Count - 1];
+    if (uint64_t(last.Address) + last.Length < address) continue;
     for (uint32_t i = 0; i < run->Count; ++i) {
       const mirl::StatementRecord& st = m_Statements[run->FirstStatement + i];
-      if (st.Line <= ulLine && ulLine <= ULONG(st.Line) + st.LineSpan) {
-        *pulAddress = st.Address;
-        return S_OK;
+      if (st.Address <= address && uint64_t(address) < uint64_t(st.Address) + st.Length) {
+        *pStatement = run->FirstStatement + i;
+        *pRun = index;
+        return true;
       }
     }
   }
-  return E_FAIL;
+  return false;
 }
 
 HRESULT CMirlParserUbrof::GetSourceFromProgMemAddress(ULONG ulAddress, BSTR* pbstrPath,
@@ -133,34 +166,21 @@ HRESULT CMirlParserUbrof::GetSourceFromProgMemAddress(ULONG ulAddress, BSTR* pbs
                                                       ULONG* pulStart) {
   if (!pbstrPath || !pulLine || !pulCol || !pulLineEnd || !pulColEnd || !pulStart) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  const mirl::ScopeRecord* scope = m_ScopeTable.Scope(m_ScopeTable.FindScopeByAddress(ulAddress));
-  if (!scope || scope->StatementRuns.empty()) return E_FAIL;
-  // Only the innermost scope's runs are searched. A run whose last statement
-  // ends below the address is passed over.
-  for (uint32_t index : scope->StatementRuns) {
-    const mirl::StatementRun* run = RunAt(m_StatementRuns, m_Statements, index);
-    if (!run) continue;
-    const mirl::StatementRecord& last = m_Statements[run->FirstStatement + run->Count - 1];
-    if (uint64_t(last.Address) + last.Length < ulAddress) continue;
-    for (uint32_t i = 0; i < run->Count; ++i) {
-      const mirl::StatementRecord& st = m_Statements[run->FirstStatement + i];
-      if (!(st.Address <= ulAddress && uint64_t(ulAddress) < uint64_t(st.Address) + st.Length))
-        continue;
-      // Statements read while no file was current have no path to give.
-      if (run->File < 0 || size_t(run->File) >= m_SourceFiles.size()) return E_FAIL;
-      try {
-        std::string path = m_FileMapper.MapPath(m_SourceFiles[size_t(run->File)].Path);
-        ReplaceBstr(pbstrPath, path);
-      } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-      }
-      *pulLine = st.Line;
-      *pulCol = st.Column;
-      *pulLineEnd = ULONG(st.Line) + st.LineSpan;
-      *pulColEnd = st.ColumnEnd;
-      *pulStart = st.Address;
-      return S_OK;
-    }
+  uint32_t id = 0, runIndex = 0;
+  if (!FindStatementAt(ulAddress, &id, &runIndex)) return E_FAIL;
+  const mirl::StatementRun& run = m_StatementRuns[runIndex];
+  const mirl::StatementRecord& st = m_Statements[id];
+  // Statements read while no file was current have no path to give.
+  if (run.File < 0 || size_t(run.File) >= m_SourceFiles.size()) return E_FAIL;
+  try {
+    ReplaceBstr(pbstrPath, m_FileMapper.MapPath(m_SourceFiles[size_t(run.File)].Path));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  return E_FAIL;
+  *pulLine = st.Line;
+  *pulCol = st.Column;
+  *pulLineEnd = ULONG(st.Line) + st.LineSpan;
+  *pulColEnd = st.ColumnEnd;
+  *pulStart = st.Address;
+  return S_OK;
 }

@@ -40,19 +40,16 @@ HRESULT CMirlParserUbrof::GetTypeInfo(ULONG ulTypeId, BSTR* pbstrName, ULONG* pu
   return S_OK;
 }
 
-HRESULT CMirlParserUbrof::GetRefferedType(ULONG ulTypeIdIn, ULONG* pulTypeIdOut,
-                                          ULONG* pulMemType) {
-  if (!pulTypeIdOut || !pulMemType) return E_POINTER;
-  if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  if (ulTypeIdIn >= m_TypeTable.TypeCount()) return PARSER_E_BAD_ID;
-  const TypeRecord& t = m_TypeTable.Types[ulTypeIdIn];
-  uint32_t next = 0;
-  if (m_TypeTable.ForwardedTypeId(ulTypeIdIn, &next)) {
-    // Qualifiers and typedefs ask again for the type they stand for. A
-    // chain that does not end (a file can make it a cycle) has no answer.
-    if (!m_TypeTable.ForwardingEnds(ulTypeIdIn)) return E_FAIL;
-    return static_cast<IMirlParser*>(this)->GetRefferedType(next, pulTypeIdOut, pulMemType);
+HRESULT CMirlParserUbrof::FindReferredType(uint32_t typeId, uint32_t* pType,
+                                           uint32_t* pMemType) const {
+  // Qualifiers and typedefs ask again for the type they stand for. A chain
+  // that does not end (a file can make it a cycle) has no answer; one that
+  // leads outside the table names a bad id, as the first id would.
+  for (uint32_t next = 0; m_TypeTable.ForwardedTypeId(typeId, &next); typeId = next) {
+    if (!m_TypeTable.ForwardingEnds(typeId)) return E_FAIL;
+    if (next >= m_TypeTable.TypeCount()) return PARSER_E_BAD_ID;
   }
+  const TypeRecord& t = m_TypeTable.Types[typeId];
   switch (t.Kind) {
     case mirl::kKindPointer:
     case mirl::kKindArray:
@@ -65,8 +62,8 @@ HRESULT CMirlParserUbrof::GetRefferedType(ULONG ulTypeIdIn, ULONG* pulTypeIdOut,
     case 28:
     case 29:
     case 30:
-      *pulTypeIdOut = t.Word1;
-      *pulMemType = mirl::kMemData;
+      *pType = t.Word1;
+      *pMemType = mirl::kMemData;
       return S_OK;
     case 31:
     case 32:
@@ -76,12 +73,12 @@ HRESULT CMirlParserUbrof::GetRefferedType(ULONG ulTypeIdIn, ULONG* pulTypeIdOut,
     case 38:
     case 39:
     case 40:
-      *pulTypeIdOut = t.Word1;
-      *pulMemType = mirl::kMemProgram;
+      *pType = t.Word1;
+      *pMemType = mirl::kMemProgram;
       return S_OK;
     case mirl::kKindBitfield:
-      *pulTypeIdOut = t.Word3;
-      *pulMemType = mirl::kMemData;
+      *pType = t.Word3;
+      *pMemType = mirl::kMemData;
       return S_OK;
     default:
       // Kind 21 is not passed on, unlike 36; references and pointers to
@@ -90,20 +87,35 @@ HRESULT CMirlParserUbrof::GetRefferedType(ULONG ulTypeIdIn, ULONG* pulTypeIdOut,
   }
 }
 
+HRESULT CMirlParserUbrof::GetRefferedType(ULONG ulTypeIdIn, ULONG* pulTypeIdOut,
+                                          ULONG* pulMemType) {
+  if (!pulTypeIdOut || !pulMemType) return E_POINTER;
+  if (!IsParsed()) return PARSER_E_NOT_PARSED;
+  if (ulTypeIdIn >= m_TypeTable.TypeCount()) return PARSER_E_BAD_ID;
+  uint32_t type = 0, memType = 0;
+  HRESULT hr = FindReferredType(ulTypeIdIn, &type, &memType);
+  if (FAILED(hr)) return hr;
+  *pulTypeIdOut = type;
+  *pulMemType = memType;
+  return S_OK;
+}
+
+HRESULT CMirlParserUbrof::FindMembers(uint32_t typeId, uint32_t* pFirst, uint32_t* pCount) const {
+  for (uint32_t next = 0; m_TypeTable.ForwardedTypeId(typeId, &next); typeId = next) {
+    if (!m_TypeTable.ForwardingEnds(typeId)) return E_FAIL;
+    if (next >= m_TypeTable.TypeCount()) return PARSER_E_BAD_ID;
+  }
+  return m_TypeTable.MemberRange(m_TypeTable.Types[typeId], pFirst, pCount) ? S_OK : E_FAIL;
+}
+
 HRESULT CMirlParserUbrof::GetStructuralMember(ULONG ulTypeIdIn, BSTR* pbstrName, ULONG ulIndex,
                                               ULONG* pulTypeIdOut, ULONG* pulOffset) {
   if (!pbstrName || !pulTypeIdOut || !pulOffset) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
   if (ulTypeIdIn >= m_TypeTable.TypeCount()) return PARSER_E_BAD_ID;
-  uint32_t next = 0;
-  if (m_TypeTable.ForwardedTypeId(ulTypeIdIn, &next)) {
-    if (!m_TypeTable.ForwardingEnds(ulTypeIdIn)) return E_FAIL;
-    return static_cast<IMirlParser*>(this)->GetStructuralMember(next, pbstrName, ulIndex,
-                                                                pulTypeIdOut, pulOffset);
-  }
   uint32_t first = 0, count = 0;
-  if (!m_TypeTable.MemberRange(m_TypeTable.Types[ulTypeIdIn], &first, &count)) return E_FAIL;
-
+  HRESULT hr = FindMembers(ulTypeIdIn, &first, &count);
+  if (FAILED(hr)) return hr;
   if (ulIndex != 0xFFFFFFFF) {
     // An index beyond the type's own members reads nothing, as for a name
     // that matches no member.

@@ -86,66 +86,58 @@ int CParser::t_abs_var() {
 // ---------------------------------------------------------------------------
 // Memory methods
 // ---------------------------------------------------------------------------
+const mirl::DMemory* CMirlParserUbrof::Image(uint8_t memType) const {
+  switch (memType) {
+    case 1:
+      return &m_CodeMemory;
+    case 2:
+      return &m_DataMemory;
+    case 4:
+      return &m_EepromMemory;
+    default:
+      return nullptr;
+  }
+}
+
 HRESULT CMirlParserUbrof::GetMemoryInfo(unsigned char ucMemoryType, ULONG* pulLowerBoundary,
                                         ULONG* pulUpperBoundary, ULONG* pulBlocks) {
   if (!pulLowerBoundary || !pulUpperBoundary || !pulBlocks) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  ULONG lower, upper;
-  switch (ucMemoryType) {
-    case 1:
-      lower = m_CodeMemory.Lowest();
-      upper = m_CodeMemory.Highest();
-      break;
-    case 4:
-      lower = m_EepromMemory.Lowest();
-      upper = m_EepromMemory.Highest();
-      break;
-    case 2:
-      lower = m_DataMemory.Lowest();
-      upper = m_DataMemory.Highest();
-      break;
-    case 0x40:  // program memory in 16-bit words
-      lower = m_CodeMemory.Lowest() >> 1;
-      upper = m_CodeMemory.Highest() >> 1;
-      break;
-    default:
-      return PARSER_E_BAD_MEMORY_TYPE;
-  }
-  *pulLowerBoundary = lower;
-  *pulUpperBoundary = upper;
+  // Type 0x40 is program memory counted in 16-bit words.
+  const mirl::DMemory* image = Image(ucMemoryType == 0x40 ? 1 : ucMemoryType);
+  if (!image) return PARSER_E_BAD_MEMORY_TYPE;
+  unsigned shift = ucMemoryType == 0x40 ? 1 : 0;
+  *pulLowerBoundary = image->Lowest() >> shift;
+  *pulUpperBoundary = image->Highest() >> shift;
   *pulBlocks = 0;
   return S_OK;
+}
+
+bool CMirlParserUbrof::ReadImage(uint8_t memType, uint32_t address, uint32_t count,
+                                 uint8_t* pDest) const {
+  if (const mirl::DMemory* image = Image(memType)) {
+    image->Read(address, count, pDest);
+    return true;
+  }
+  if (memType != 0x40) return false;
+  // Where statements begin, by word address; a later statement at the same
+  // word wins.
+  std::memset(pDest, 0, count);
+  uint64_t end = uint64_t(address) + count;
+  for (const mirl::StatementRecord& st : m_Statements) {
+    uint32_t word = st.Address >> 1;
+    if (word >= address && word < end) pDest[word - address] = st.StatementType;
+  }
+  return true;
 }
 
 HRESULT CMirlParserUbrof::ReadMemory(unsigned char ucMemoryType, ULONG ulStartAddress,
                                      ULONG ulCount, unsigned char* pucReceiveBuffer) {
   if (!pucReceiveBuffer) return E_POINTER;
   if (!IsParsed()) return PARSER_E_NOT_PARSED;
-  switch (ucMemoryType) {
-    case 1:
-      m_CodeMemory.Read(ulStartAddress, ulCount, pucReceiveBuffer);
-      return S_OK;
-    case 4:
-      m_EepromMemory.Read(ulStartAddress, ulCount, pucReceiveBuffer);
-      return S_OK;
-    case 2:
-      m_DataMemory.Read(ulStartAddress, ulCount, pucReceiveBuffer);
-      return S_OK;
-    case 0x40: {
-      // Where statements begin, by word address; a later statement at the
-      // same word wins.
-      std::memset(pucReceiveBuffer, 0, ulCount);
-      uint64_t end = uint64_t(ulStartAddress) + ulCount;
-      for (const mirl::StatementRecord& st : m_Statements) {
-        uint32_t word = st.Address >> 1;
-        if (word >= ulStartAddress && word < end)
-          pucReceiveBuffer[word - ulStartAddress] = st.StatementType;
-      }
-      return S_OK;
-    }
-    default:
-      return PARSER_E_BAD_MEMORY_TYPE;
-  }
+  return ReadImage(ucMemoryType, ulStartAddress, ulCount, pucReceiveBuffer)
+             ? S_OK
+             : PARSER_E_BAD_MEMORY_TYPE;
 }
 
 HRESULT CMirlParserUbrof::ReadMemSA(unsigned char ucMemoryType, ULONG ulStartAddress, ULONG ulCount,

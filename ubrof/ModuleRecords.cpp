@@ -73,9 +73,10 @@ int CParser::t_grp_ref() {
 }
 
 int CParser::t_key_value() {
-  SkipBytes(4);
-  ReadLongString();
-  ReadLongString();
+  SkipBytes(4);  // the record's length
+  StringPtr key = ReadLongString();
+  StringPtr value = ReadLongString();
+  if (m_pKeyValues) m_pKeyValues->push_back(KeyValueRecord{key.get(), value.get()});
   return 0;
 }
 

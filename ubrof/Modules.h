@@ -28,6 +28,12 @@ struct ModuleRecord {
   uint8_t m_ucDebug = 0;
 };
 
+// One t_key_value record.
+struct KeyValueRecord {
+  std::string Key;
+  std::string Value;
+};
+
 struct SegmentGroupRecord {
   std::vector<uint32_t> m_MacroIds;
   std::vector<uint32_t> m_SymbolIds;

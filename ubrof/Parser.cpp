@@ -75,6 +75,7 @@ CParser::CParser(const ParserTables& t)
       m_pSymbols(t.pSymbols),
       m_pSymbolIndex(t.pSymbolIndex),
       m_pMacros(t.pMacros),
+      m_pKeyValues(t.pKeyValues),
       m_pTypes(t.pTypes) {
   for (auto& slot : m_TagHandlers) slot = nullptr;
   for (auto& spec : m_SkipSpec) spec = -1;
@@ -141,6 +142,7 @@ uint64_t CParser::TableBytes() const {
   add(m_pSymbols->Ranges.size(), sizeof(LocationRange));
   add(m_pSymbolIndex->size(), sizeof(LabelIndex::value_type) + 32);  // and the tree node
   add(m_pMacros->size(), sizeof(MacroRecord));
+  if (m_pKeyValues) add(m_pKeyValues->size(), sizeof(KeyValueRecord));
   add(m_pModules->size(), sizeof(ModuleRecord));
   add(m_pSegmentGroups->size(), sizeof(SegmentGroupRecord));
   // The path of an embedded source begins with the object file's folder,

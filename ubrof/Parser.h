@@ -100,6 +100,8 @@ struct ParserTables {
   std::vector<StatementRecord>* pStatements;
   FileNameMap* pFileNames;
   std::vector<StatementRun>* pStatementRuns;
+  // Kept only for the read API; null drops the pairs.
+  std::vector<KeyValueRecord>* pKeyValues = nullptr;
 };
 
 class CParser {
@@ -254,6 +256,7 @@ class CParser {
   SymbolTable* m_pSymbols;
   LabelIndex* m_pSymbolIndex;
   std::vector<MacroRecord>* m_pMacros;
+  std::vector<KeyValueRecord>* m_pKeyValues;
   TypeTable* m_pTypes;
   double m_dCompilerVersion = 0.0;
   uint32_t m_ulModuleState = 0;
