@@ -58,6 +58,25 @@ std::string ReadText(const std::string& path, bool* pbExists) {
   return ss.str();
 }
 
+Component::Component() {
+  IClassFactory* factory = nullptr;
+  if (FAILED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory))))
+    std::abort();
+  HRESULT hr = factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&m_p));
+  factory->Release();
+  if (FAILED(hr) ||
+      FAILED(m_p->QueryInterface(IID_IMirlParserMem, reinterpret_cast<void**>(&m_pMem))) ||
+      FAILED(m_p->QueryInterface(IID_IMirlParser3, reinterpret_cast<void**>(&m_p3))))
+    std::abort();
+}
+
+Component::~Component() {
+  m_p3->Release();
+  m_pMem->Release();
+  m_p->Release();
+}
+
 HRESULT Component::Parse(const ubrofw::Writer& w, const std::string& stem) {
   std::string path = UniquePath(stem);
   if (!w.Save(path)) return E_FAIL;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "../component/CMirlParserUbrof.h"
+#include "../component/MirlProgram.h"
 #include "UbrofWriter.h"
 
 namespace testsupport {
@@ -41,15 +42,21 @@ class Bstr {
   BSTR m_b = nullptr;
 };
 
-// A component that releases itself.
+// A component made through the class factory, as a host makes it, that
+// releases itself. Tests ask it through its interfaces and the read API.
 class Component {
  public:
-  Component() : m_p(new CMirlParserUbrof()) {}
-  ~Component() { m_p->Release(); }
+  Component();
+  ~Component();
   Component(const Component&) = delete;
   Component& operator=(const Component&) = delete;
-  CMirlParserUbrof* operator->() { return m_p; }
-  CMirlParserUbrof* get() { return m_p; }
+  // Transitional: the tests move to Itf(), Mem(), P3() and Program().
+  CMirlParserUbrof* operator->() { return static_cast<CMirlParserUbrof*>(m_p); }
+  CMirlParserUbrof* get() { return static_cast<CMirlParserUbrof*>(m_p); }
+  IMirlParser* Itf() const { return m_p; }
+  IMirlParserMem* Mem() const { return m_pMem; }
+  IMirlParser3* P3() const { return m_p3; }
+  mirl::api::Program Program() const { return mirl::api::Program(m_p); }
 
   // Init and parse the writer's bytes; returns the status of ParseObjectFile.
   HRESULT Parse(const ubrofw::Writer& w, const std::string& stem = "t");
@@ -57,7 +64,9 @@ class Component {
   const std::string& Path() const { return m_path; }
 
  private:
-  CMirlParserUbrof* m_p;
+  IMirlParser* m_p = nullptr;
+  IMirlParserMem* m_pMem = nullptr;
+  IMirlParser3* m_p3 = nullptr;
   std::string m_path;
 };
 
