@@ -51,21 +51,6 @@ bool IsVariable(const SymbolRecord& s) {
   }
 }
 
-// Drive-and-directory part ends at the last separator; the extension starts
-// at the last dot after it (the rules of _splitpath, which takes both
-// separators).
-std::string BaseName(const std::string& path) {
-  size_t start = path.find_last_of("/\\");
-  start = start == std::string::npos ? (path.size() > 1 && path[1] == ':' ? 2 : 0) : start + 1;
-  std::string name = path.substr(start);
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return LowerAscii(a) == LowerAscii(b);
-}
-
 }  // namespace
 
 // The path of a module's main source file: among its files, the one whose
@@ -79,8 +64,9 @@ static std::string ModuleSourceName(const CMirlParserUbrof& c, const ScopeRecord
   for (uint32_t f : scope.FileRefs) {
     if (f >= c.m_SourceFiles.size()) continue;  // no file behind this reference
     const std::string& path = c.m_SourceFiles[f].Path;
-    std::string base = BaseName(path);
-    if (!EqualNoCase(base, name) && !EqualNoCase(base, name + "_emb")) continue;
+    std::string base;
+    SplitPath(path, nullptr, &base, nullptr);
+    if (!EqualsIgnoreCase(base, name) && !EqualsIgnoreCase(base, name + "_emb")) continue;
     if (!chosen || path.find(".c") != std::string::npos || path.find(".s") != std::string::npos)
       chosen = &path;
   }

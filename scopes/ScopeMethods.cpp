@@ -71,8 +71,9 @@ HRESULT CMirlParserUbrof::GetScopeFromProgMemAddress(ULONG ulAddress, unsigned c
 // ---------------------------------------------------------------------------
 // Scope names. The host writes a scope as
 //     { "file" , line }     { "file" , function }     { "file" }
-// The text is matched against three formats in that order, the way the
-// host's own formatted scanning treats them: a blank in a format matches any
+// The text is matched against three formats in that order, with the rules
+// of C's formatted scanning, since that is how hosts compose and read such
+// names: a blank in a format matches any
 // run of white space (also none); "%q" takes one or more characters up to
 // the next double quote, "%n" one or more up to the next closing brace
 // (trailing blanks included), "%i" a signed integer in decimal, hexadecimal

@@ -45,13 +45,8 @@ void CParser::ReadLocalSymbols(uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t id = m_pSymbols->Count();
     m_pScopes->AddSymbolId(id);
-    uint8_t cls = uint8_t(ReadByte());
-    uint16_t memAttr = uint16_t(ReadWord());
-    uint32_t value = ReadLong();
-    StringPtr name = ReadByteString();
-    uint32_t nameIndex = m_pNameTable->AddName(kNameSymbol, kSubNone, name.get(), id, kNone);
-    uint16_t typeId = uint16_t(ReadWord());
-    m_pSymbols->AddSymbol(cls, memAttr, value, nameIndex, typeId);
+    SymbolFields f = ReadSymbolFields(id);
+    m_pSymbols->AddSymbol(f.Class, f.MemoryAttribute, f.Value, f.NameIndex, f.TypeId);
     ReadRanges(ReadWord());
   }
 }

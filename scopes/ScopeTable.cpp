@@ -170,7 +170,7 @@ uint32_t ScopeTable::FindChildScope(uint32_t scope, const std::string& text) con
   if (!s) return kNone;
   for (uint32_t c : s->Children) {
     const ScopeRecord* child = Scope(c);
-    // Name index 0 is passed over, as the host's own lookups do.
+    // A child whose name index is 0 counts as unnamed: never matched by name.
     if (!child || child->NameIndex == 0) continue;
     if (m_pNames->GetName(child->NameIndex) == text) return c;
   }

@@ -17,33 +17,34 @@ const char kAliasPrefix[] = "_A_";
 constexpr size_t kAliasPrefixLength = sizeof kAliasPrefix - 1;
 }  // namespace
 
+CParser::SymbolFields CParser::ReadSymbolFields(uint32_t id) {
+  SymbolFields f;
+  f.Class = uint8_t(ReadByte());
+  f.MemoryAttribute = uint16_t(ReadWord());
+  f.Value = ReadLong();
+  StringPtr name = ReadByteString();
+  f.NameIndex = m_pNameTable->AddName(kNameSymbol, kSubNone, name.get(), id, kNone);
+  f.TypeId = uint16_t(ReadWord());
+  return f;
+}
+
 int CParser::t_symbol_def() {
   // The id is attached first, so that the name entry can carry it.
   uint32_t id = m_pSymbols->Count();
   AttachSymbolId(id);
-  uint8_t cls = uint8_t(ReadByte());
-  uint16_t memAttr = uint16_t(ReadWord());
-  uint32_t value = ReadLong();
-  StringPtr name = ReadByteString();
-  uint32_t nameIndex = m_pNameTable->AddName(kNameSymbol, kSubNone, name.get(), id, kNone);
-  uint16_t typeId = uint16_t(ReadWord());
+  SymbolFields f = ReadSymbolFields(id);
   SkipBytes(uint32_t(ReadByte()));  // extra field, not interpreted
-  m_pSymbols->AddSymbol(cls, memAttr, value, nameIndex, typeId);
-  AddLabel(cls, memAttr, value, nameIndex);
+  m_pSymbols->AddSymbol(f.Class, f.MemoryAttribute, f.Value, f.NameIndex, f.TypeId);
+  AddLabel(f.Class, f.MemoryAttribute, f.Value, f.NameIndex);
   return 0;
 }
 
 int CParser::t_symbol_def1() {
   uint32_t id = m_pSymbols->Count();
   AttachSymbolId(id);
-  uint8_t cls = uint8_t(ReadByte());
-  uint16_t memAttr = uint16_t(ReadWord());
-  uint32_t value = ReadLong();
-  StringPtr name = ReadByteString();
-  uint32_t nameIndex = m_pNameTable->AddName(kNameSymbol, kSubNone, name.get(), id, kNone);
-  uint16_t typeId = uint16_t(ReadWord());
-  m_pSymbols->AddSymbol(cls, memAttr, value, nameIndex, typeId);
-  AddLabel(cls, memAttr, value, nameIndex);
+  SymbolFields f = ReadSymbolFields(id);
+  m_pSymbols->AddSymbol(f.Class, f.MemoryAttribute, f.Value, f.NameIndex, f.TypeId);
+  AddLabel(f.Class, f.MemoryAttribute, f.Value, f.NameIndex);
   ReadRanges(ReadWord());
   SkipBytes(1);
   return 0;

@@ -45,17 +45,6 @@ std::string ToUncPath(const std::string& p) {
   return q;
 }
 
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // ---------------------------------------------------------------------------
 // PathInfoCache
 // ---------------------------------------------------------------------------

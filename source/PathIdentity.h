@@ -25,9 +25,6 @@ std::string GetFullPath(const std::string& p);
 // replaced by the share's remote name.
 std::string ToUncPath(const std::string& p);
 
-// ASCII letters compared without case, as the host's paths are compared.
-bool EqualsIgnoreCase(const std::string& a, const std::string& b);
-
 // The resolution of one path.
 struct PathInfo {
   std::string Key;            // base directory text + path text, as given

@@ -18,33 +18,30 @@ std::string LowerAscii(std::string s) {
   return s;
 }
 
-namespace {
-
-// The base name and extension of a stored name. Everything up to the last
-// '/', '\' or ':' is dropped whichever machine wrote the name, so a name
-// with directories, a drive or ".." can never lead outside the extraction
-// folder; the extension starts at the last '.' of what is left.
-void SplitBaseName(const std::string& name, std::string* pBase, std::string* pExt) {
-  size_t slash = name.find_last_of("/\\:");
-  std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
-  size_t dot = file.rfind('.');
-  if (dot == std::string::npos) {
-    *pBase = file;
-    pExt->clear();
-  } else {
-    *pBase = file.substr(0, dot);
-    *pExt = file.substr(dot);
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+    if (x != y) return false;
   }
+  return true;
 }
 
-// The drive and directory of a path, ending in its separator; "" when the
-// path names a file in the current directory.
-std::string DirectoryOf(const std::string& path) {
+void SplitPath(const std::string& path, std::string* pDir, std::string* pBase, std::string* pExt) {
   size_t slash = path.find_last_of("/\\");
-  if (slash != std::string::npos) return path.substr(0, slash + 1);
-  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
-  return std::string();
+  size_t start = slash != std::string::npos           ? slash + 1
+                 : path.size() >= 2 && path[1] == ':' ? 2
+                                                      : 0;
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot < start) dot = path.size();
+  if (pDir) *pDir = path.substr(0, start);
+  if (pBase) *pBase = path.substr(start, dot - start);
+  if (pExt) *pExt = path.substr(dot);
 }
+
+namespace {
 
 std::string ToBase9(uint32_t v) {
   std::string s;
@@ -76,17 +73,11 @@ uint32_t CParser::RegisterFile(SourceFileRecord&& rec) {
 int CParser::t_file_ref() {
   uint32_t ref = ReadWord();
   StringPtr name = ReadWordString();
-  unsigned second = unsigned(ReadByte());
-  unsigned minute = unsigned(ReadByte());
-  unsigned hour = unsigned(ReadByte());
-  unsigned day = unsigned(ReadByte());
-  unsigned month = unsigned(ReadByte());
-  unsigned year = unsigned(ReadByte()) + 1900;
   SourceFileRecord rec;
   rec.Path = name.get();
   // Date bytes that form no valid date give no time stamp.
   DATE stamp = 0.0;
-  if (DateFromFields(year, month, day, hour, minute, second, &stamp)) rec.TimeStamp = stamp;
+  if (ReadTimeStamp(&stamp)) rec.TimeStamp = stamp;
   // Every module has a list of its own, so a limit per record would not
   // bound the total.
   if (m_pScopes->CurrentModule != kNone)
@@ -113,7 +104,11 @@ int CParser::t_file() {
   uint32_t lineCount = ReadWord();
   StringPtr storedName = ReadByteString();
   std::string base, ext;
-  SplitBaseName(storedName.get(), &base, &ext);
+  // Everything up to the last '/', '\\' or ':' is dropped whichever machine
+  // wrote the name, so a name with directories, a drive or ".." can never
+  // lead outside the extraction folder.
+  std::string name = storedName.get();
+  SplitPath(name.substr(name.find_last_of(':') + 1), nullptr, &base, &ext);
 
   std::string newBase = base + "_emb";
   auto it = m_EmbeddedNames.find(base);
@@ -129,7 +124,9 @@ int CParser::t_file() {
   // that same text becomes the record's path, so the host is given a path
   // it can open. No fixed-size buffers: a name the file system refuses is
   // simply not written.
-  std::string directory = DirectoryOf(m_pszObjectFile ? m_pszObjectFile : "") + "embedded_source";
+  std::string directory;
+  SplitPath(m_pszObjectFile ? m_pszObjectFile : "", &directory, nullptr, nullptr);
+  directory += "embedded_source";
   platform::MakeDirectory(directory);  // fails harmlessly when it exists
   std::string target = directory + platform::NativeSeparator() + newBase + ext;
 

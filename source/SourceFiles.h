@@ -41,6 +41,13 @@ struct StatementRun {
 
 // ASCII lower case, as the file-name keys use.
 std::string LowerAscii(std::string s);
+bool EqualsIgnoreCase(const std::string& a, const std::string& b);
+
+// A path's drive and directory (ending at the last '/' or '\\', or after a
+// drive "X:"), its base name, and its extension (from the last '.' after the
+// directory); either separator, whichever machine wrote the path. Null
+// pointers are not written.
+void SplitPath(const std::string& path, std::string* pDir, std::string* pBase, std::string* pExt);
 
 }  // namespace mirl
 

@@ -8,17 +8,20 @@
 
 namespace mirl {
 
-int CParser::t_beg_file1() {
+bool CParser::ReadTimeStamp(DATE* pDate) {
   unsigned second = unsigned(ReadByte());
   unsigned minute = unsigned(ReadByte());
   unsigned hour = unsigned(ReadByte());
   unsigned day = unsigned(ReadByte());
   unsigned month = unsigned(ReadByte());
   unsigned year = unsigned(ReadByte()) + 1900;
+  return DateFromFields(year, month, day, hour, minute, second, pDate);
+}
+
+int CParser::t_beg_file1() {
   DATE date;
   // An invalid date leaves the time of build as it was.
-  if (DateFromFields(year, month, day, hour, minute, second, &date))
-    m_pFileInfo->m_dateTimeOfBuild = date;
+  if (ReadTimeStamp(&date)) m_pFileInfo->m_dateTimeOfBuild = date;
   return 0;
 }
 
@@ -64,9 +67,9 @@ int CParser::t_grp() {
   return 0;
 }
 
-// Outside a module or scope the record is read as nothing, so its group
-// number is taken as the next tag; we keep that behaviour of the format's
-// original reader rather than guess at a layout.
+// Inside a module's scopes the record is a group number. Elsewhere we read it
+// as nothing, so what follows is taken as the next tag: we know no layout for
+// it there, and guessing one could skip real records.
 int CParser::t_grp_ref() {
   if (m_ulModuleState == 2) m_pScopes->AddGroupRef(ReadWord());
   return 0;

@@ -221,7 +221,20 @@ class CParser {
  private:
   // Shared by the handlers.
   void AttachSymbolId(uint32_t id);
+  // The six date bytes of t_beg_file1 and t_file_ref (second first, year
+  // from 1900); false when they form no valid date.
+  bool ReadTimeStamp(DATE* pDate);
   void AttachMacroId(uint32_t id);
+  // The fields t_symbol_def, t_symbol_def1 and local symbols begin with;
+  // the name is added to the name table for symbol id.
+  struct SymbolFields {
+    uint8_t Class;
+    uint16_t MemoryAttribute;
+    uint32_t Value;
+    uint32_t NameIndex;
+    uint16_t TypeId;
+  };
+  SymbolFields ReadSymbolFields(uint32_t id);
   void ReadLocalSymbols(uint32_t count);
   void ReadRanges(uint32_t count);
   void DropPendingStatement();
