@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../component/CMirlParserUbrof.h"
+#include "../component/MirlParserUbrof.h"
+#include "../component/MirlProgram.h"
+#include "../platform/Platform.h"
 #include "LargeProgram.h"
 
 // Every allocation of the process goes through these, so the benchmark can
@@ -65,8 +67,23 @@ size_t FileSize(const std::string& path) {
   return f ? size_t(f.tellg()) : 0;
 }
 
-CMirlParserUbrof* ParseFile(const std::string& path) {
-  auto* c = new CMirlParserUbrof();
+// A component made through the class factory, as a host makes it.
+IMirlParser* Create() {
+  static IClassFactory* factory = [] {
+    IClassFactory* f = nullptr;
+    if (FAILED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
+                                 reinterpret_cast<void**>(&f))))
+      std::abort();
+    return f;
+  }();
+  IMirlParser* c = nullptr;
+  if (FAILED(factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&c))))
+    std::abort();
+  return c;
+}
+
+IMirlParser* ParseFile(const std::string& path) {
+  IMirlParser* c = Create();
   c->Init(0);
   BSTR b = platform::AnsiToBstr(path);
   HRESULT hr = c->ParseObjectFile(&b, 0);
@@ -110,7 +127,7 @@ void Parse(benchmark::State& state) {
   const std::string& path = PathFor(int(state.range(0)));
   if (path.empty()) return state.SkipWithError("sample folder absent");
   for (auto _ : state) {
-    CMirlParserUbrof* c = ParseFile(path);
+    IMirlParser* c = ParseFile(path);
     state.PauseTiming();
     c->Release();
     state.ResumeTiming();
@@ -118,7 +135,7 @@ void Parse(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(FileSize(path)));
 }
 
-std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
+std::vector<LONG> Dies(IMirlParser3* c, LONG parent, LONG tag) {
   VARIANT v;
   VariantInit(&v);
   std::vector<LONG> out;
@@ -134,7 +151,9 @@ std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
 }
 
 // The entry tree from the root: every entry's tag and name, and its children.
-void EnumerateDies(CMirlParserUbrof* c) {
+void EnumerateDies(IMirlParser* p) {
+  IMirlParser3* c = nullptr;
+  if (FAILED(p->QueryInterface(IID_IMirlParser3, reinterpret_cast<void**>(&c)))) return;
   std::vector<LONG> work = Dies(c, 0, 0x11);
   while (!work.empty()) {
     LONG die = work.back();
@@ -148,6 +167,7 @@ void EnumerateDies(CMirlParserUbrof* c) {
     if (tag != 0x34 && tag != 0)
       for (LONG child : Dies(c, die, 0)) work.push_back(child);
   }
+  c->Release();
 }
 
 // Create, parse and enumerate every table through the interfaces.
@@ -155,7 +175,7 @@ void ParseAndEnumerate(benchmark::State& state) {
   const std::string& path = PathFor(int(state.range(0)));
   if (path.empty()) return state.SkipWithError("sample folder absent");
   for (auto _ : state) {
-    CMirlParserUbrof* c = ParseFile(path);
+    IMirlParser* c = ParseFile(path);
     ULONG n = 0;
     for (;; ++n) {
       BSTR name = nullptr, full = nullptr;
@@ -221,24 +241,28 @@ void Latencies(benchmark::State& state, ULONG count, F&& call) {
 }
 
 struct Parsed {
-  CMirlParserUbrof* c = nullptr;
+  IMirlParser* c = nullptr;
   std::vector<ULONG> statementAddresses;
   std::vector<std::pair<std::string, ULONG>> lines;  // stored path, line
   std::vector<std::string> symbolNames;
   std::vector<ULONG> symbolScopes;
   explicit Parsed(const std::string& path) {
     c = ParseFile(path);
-    for (const auto& s : c->m_Statements) statementAddresses.push_back(s.Address);
-    for (const auto& f : c->m_SourceFiles)
-      for (ULONG r : f.StatementRuns)
-        if (r < c->m_StatementRuns.size())
-          for (ULONG k = 0; k < c->m_StatementRuns[r].Count; ++k) {
-            ULONG id = c->m_StatementRuns[r].FirstStatement + k;
-            if (id < c->m_Statements.size()) lines.emplace_back(f.Path, c->m_Statements[id].Line);
+    const mirl::api::Program prog(c);
+    const std::vector<mirl::api::Statement> stats = prog.Statements();
+    const std::vector<mirl::api::StatementRun> runs = prog.StatementRuns();
+    for (const auto& s : stats) statementAddresses.push_back(s.address);
+    for (const auto& f : prog.SourceFiles())
+      for (ULONG r : f.statementRuns)
+        if (r < runs.size())
+          for (ULONG k = 0; k < runs[r].count; ++k) {
+            ULONG id = runs[r].first + k;
+            if (id < stats.size()) lines.emplace_back(f.path, stats[id].line);
           }
-    for (ULONG i = 0; i < c->m_SymbolTable.Count(); ++i)
-      symbolNames.push_back(c->m_NameTable.GetName(c->m_SymbolTable.Symbols[i].NameIndex));
+    for (const auto& sym : prog.Symbols()) symbolNames.push_back(sym.name);
+    types = prog.Count().types;
   }
+  ULONG types = 0;
   ~Parsed() { c->Release(); }
 };
 
@@ -283,7 +307,7 @@ void TypeInfo(benchmark::State& state) {
   const std::string& path = PathFor(int(state.range(0)));
   if (path.empty()) return state.SkipWithError("sample folder absent");
   Parsed p(path);
-  Latencies(state, p.c->m_TypeTable.TypeCount(), [&](ULONG i) {
+  Latencies(state, p.types, [&](ULONG i) {
     BSTR name = nullptr;
     ULONG a, b, d, e;
     unsigned char m;
@@ -299,11 +323,11 @@ void PeakMemory(benchmark::State& state) {
   if (path.empty()) return state.SkipWithError("sample folder absent");
   for (auto _ : state) {
     size_t base = heap::ResetPeak();
-    auto* fresh = new CMirlParserUbrof();
+    IMirlParser* fresh = Create();
     size_t initial = heap::g_Live.load() - base;
     fresh->Release();
     base = heap::ResetPeak();
-    CMirlParserUbrof* c = ParseFile(path);
+    IMirlParser* c = ParseFile(path);
     size_t retained = heap::g_Live.load() - base;
     size_t peak = heap::g_Peak.load() - base;
     c->Release();
@@ -335,16 +359,20 @@ int main(int argc, char** argv) {
   if (FileSize(sample) > 0) g_SamplePath = sample;
   {
     // The generated program's shape, as parsed.
-    CMirlParserUbrof* c = ParseFile(g_LargePath);
+    IMirlParser* c = ParseFile(g_LargePath);
+    const mirl::api::Program prog(c);
+    const mirl::api::Counts n = prog.Count();
     unsigned kinds[4] = {0, 0, 0, 0};
-    for (const auto& s : c->m_ScopeTable.Scopes) ++kinds[s.Kind & 3];
+    mirl::api::Scope s;
+    for (uint32_t id = 0; id < n.scopes; ++id)
+      if (prog.GetScope(id, &s)) ++kinds[s.kind & 3];
     ULONG lo = 0, hi = 0, blocks = 0;
     c->GetMemoryInfo(1, &lo, &hi, &blocks);
     std::printf(
-        "large program: %u modules, %u functions, %u blocks, %zu statements, %u symbols, %u "
+        "large program: %u modules, %u functions, %u blocks, %u statements, %u symbols, %u "
         "types, %lu bytes of code\n",
-        kinds[2], kinds[1], kinds[3], c->m_Statements.size(), c->m_SymbolTable.Count(),
-        c->m_TypeTable.TypeCount(), (unsigned long)(hi - lo + 1));
+        kinds[2], kinds[1], kinds[3], n.statements, n.symbols, n.types,
+        (unsigned long)(hi - lo + 1));
     c->Release();
   }
   std::printf("large program: %s (%zu bytes)\nreal sample: %s\n", g_LargePath.c_str(),

@@ -270,6 +270,12 @@ class Program {
 // restores the platform's behaviour. Process-wide.
 void SetMessageSink(void (*sink)(const char* text, const char* caption));
 
+// UTF-16 <-> UTF-8, the conversion the component applies to automation
+// strings on Linux, for hosts that hold such strings: a lone surrogate, and
+// each byte that does not begin well-formed UTF-8, becomes U+FFFD.
+std::string Utf8FromUtf16(const char16_t* p, std::size_t n);
+std::u16string Utf16FromUtf8(const std::string& text);
+
 }  // namespace api
 }  // namespace mirl
 

@@ -4,6 +4,7 @@
 // types/ProgramTypes.cpp).
 #include <stdexcept>
 
+#include "../platform/Unicode.h"
 #include "CMirlParserUbrof.h"
 #include "MirlProgram.h"
 
@@ -29,6 +30,14 @@ bool Program::Parsed() const { return m_p->IsParsed(); }
 
 void SetMessageSink(void (*sink)(const char* text, const char* caption)) {
   platform::SetMessageBoxHook(sink);
+}
+
+std::string Utf8FromUtf16(const char16_t* p, std::size_t n) {
+  return platform::Utf8FromUtf16(p, n);
+}
+
+std::u16string Utf16FromUtf8(const std::string& text) {
+  return platform::Utf16FromUtf8(text.data(), text.size());
 }
 
 }  // namespace api

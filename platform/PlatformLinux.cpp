@@ -15,6 +15,7 @@
 
 #include "ModuleStrings.h"
 #include "Platform.h"
+#include "Unicode.h"
 
 // ---------------------------------------------------------------------------
 // Automation strings
@@ -173,102 +174,29 @@ STDAPI VariantClear(VARIANT* pvarg) {
 namespace platform {
 
 // ---------------------------------------------------------------------------
-// UTF-8 <-> UTF-16. Malformed UTF-8 becomes U+FFFD, as a code-page
-// conversion without strict flags does on Windows.
+// The "ANSI code page" is UTF-8 (see Unicode.h for malformed text).
 // ---------------------------------------------------------------------------
 std::string BstrToAnsi(const OLECHAR* bstr, bool* pbOk) {
   if (pbOk) *pbOk = bstr != nullptr;
-  std::string out;
-  if (!bstr) return out;
-  // ASCII, the usual case, is copied straight; the rest is encoded below.
-  size_t i = 0;
-  while (bstr[i] && bstr[i] < 0x80) ++i;
-  out.resize(i);
-  for (size_t k = 0; k < i; ++k) out[k] = char(bstr[k]);
-  for (; bstr[i]; ++i) {
-    uint32_t c = bstr[i];
-    if (c >= 0xD800 && c <= 0xDBFF && bstr[i + 1] >= 0xDC00 && bstr[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (bstr[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  if (!bstr) return std::string();
+  size_t n = 0;
+  while (bstr[n]) ++n;
+  return Utf8FromUtf16(bstr, n);
 }
 
 BSTR AnsiToBstr(const char* psz) {
-  const auto* s = reinterpret_cast<const unsigned char*>(psz ? psz : "");
-  size_t n = std::strlen(reinterpret_cast<const char*>(s));
+  const char* s = psz ? psz : "";
+  size_t n = std::strlen(s);
   // ASCII, the usual case, goes straight into the new string.
   size_t ascii = 0;
-  while (ascii < n && s[ascii] < 0x80) ++ascii;
+  while (ascii < n && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
   if (ascii == n && n <= 0x3FFFFFF0u) {
     BSTR str = SysAllocStringLen(nullptr, UINT(n));
     if (str)
       for (size_t k = 0; k < n; ++k) str[k] = OLECHAR(s[k]);
     return str;
   }
-  std::u16string w;
-  w.reserve(n);  // never more units than bytes
-  for (size_t i = 0; i < n;) {
-    unsigned char b = s[i];
-    uint32_t c;
-    size_t len;
-    if (b < 0x80) {
-      c = b;
-      len = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07;
-      len = 4;
-    } else {
-      w += u'\xFFFD';
-      ++i;
-      continue;
-    }
-    bool ok = i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80)
-        ok = false;
-      else
-        c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      w += u'\xFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      w += char16_t(0xD800 + (c >> 10));
-      w += char16_t(0xDC00 + (c & 0x3FF));
-    } else {
-      w += char16_t(c);
-    }
-    i += len;
-  }
+  std::u16string w = Utf16FromUtf8(s, n);
   return SysAllocStringLen(w.data(), UINT(w.size()));
 }
 

@@ -1,8 +1,11 @@
-// Drives every query method of a parsed (or half-parsed) component with ids
-// from the tables and beyond them, addresses inside and outside the images,
-// names from the tables and made-up ones, and die handles. Used by the fuzz
-// target and by the robustness tests: whatever a file holds, none of these
-// calls may crash, hang or read outside a table.
+// Drives every query method of a parsed (or half-parsed) component, and
+// every call of the read API, with ids from the tables and beyond them,
+// addresses inside and outside the images, names from the tables and
+// made-up ones, and die handles. Used by the fuzz target and by the
+// robustness tests: whatever a file holds, none of these calls may crash,
+// hang or read outside a table. The component is reached only through its
+// interfaces; the ids, names, paths and addresses to ask come from the read
+// API.
 //
 // The fuzz target calls this for every input, so it avoids work that cannot
 // find anything new: each table is swept at its start, at its end and just
@@ -14,11 +17,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "../component/CMirlParserUbrof.h"
-#include "../component/MirlParserUbrofDiag.h"
+#include "../component/MirlParserUbrof.h"
+#include "../component/MirlProgram.h"
+#include "../platform/Platform.h"
 
 namespace querydriver {
 
@@ -79,31 +84,50 @@ class Str {
   BSTR m_b = nullptr;
 };
 
-// Types whose entries differ from those of a fresh table (the file replaced
-// a predefined type or changed its size), and every type the file added.
-inline std::vector<ULONG> TypeIds(const mirl::TypeTable& types) {
-  static const mirl::TypeTable fresh(nullptr);
+// A component that never parsed: its types are the predefined ones. Made
+// once through the class factory and kept for the life of the process.
+inline const mirl::api::Program& FreshTypes() {
+  static IMirlParser* fresh = [] {
+    IClassFactory* factory = nullptr;
+    IMirlParser* p = nullptr;
+    if (SUCCEEDED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
+                                    reinterpret_cast<void**>(&factory)))) {
+      factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&p));
+      factory->Release();
+    }
+    if (p) p->Init(0);
+    return p;
+  }();
+  static const mirl::api::Program program(fresh);
+  return program;
+}
+
+inline bool SameType(const mirl::api::Type& a, const mirl::api::Type& b) {
+  return a.kind == b.kind && std::equal(a.words, a.words + 5, b.words);
+}
+
+// Types whose entries differ from those of a fresh component (the file
+// replaced a predefined type or changed its size), and every type the file
+// added.
+inline std::vector<ULONG> TypeIds(const mirl::api::Program& prog) {
+  const mirl::api::Program& fresh = FreshTypes();
+  const size_t freshCount = fresh.Count().types, count = prog.Count().types;
   std::vector<ULONG> ids = {0, 1, 6, 12, 15, 24, 27, 32, 99};
-  for (size_t i = 0; i < fresh.Types.size() && i < types.Types.size(); ++i) {
-    const mirl::TypeRecord& a = types.Types[i];
-    const mirl::TypeRecord& b = fresh.Types[i];
-    if (a.Kind != b.Kind || a.Word1 != b.Word1 || a.Word2 != b.Word2 || a.Word3 != b.Word3 ||
-        a.Word4 != b.Word4 || a.Word5 != b.Word5)
+  mirl::api::Type a, b;
+  for (size_t i = 0; i < freshCount && i < count; ++i) {
+    if (prog.GetType(uint32_t(i), &a) && fresh.GetType(uint32_t(i), &b) && !SameType(a, b))
       AddUnique(ids, ULONG(i), ids.size() + 1);
   }
-  size_t added =
-      types.Types.size() > fresh.Types.size() ? types.Types.size() - fresh.Types.size() : 0;
-  for (ULONG i : Inside(added)) ids.push_back(ULONG(fresh.Types.size()) + i);
-  for (size_t i = types.Types.size(); i < types.Types.size() + 2; ++i) ids.push_back(ULONG(i));
+  size_t added = count > freshCount ? count - freshCount : 0;
+  for (ULONG i : Inside(added)) ids.push_back(ULONG(freshCount) + i);
+  for (size_t i = count; i < count + 2; ++i) ids.push_back(ULONG(i));
   ids.push_back(0xFFFFFFFFu);
   return ids;
 }
 
 // Every gated method once: before a successful parse each answers from its
 // checks alone.
-inline void DriveUnparsed(CMirlParserUbrof* c, Stats& st) {
-  IMirlParser* p = c;
-  IMirlParserMem* pm = c;
+inline void DriveUnparsed(IMirlParser* p, IMirlParserMem* pm, Stats& st) {
   DATE d = 0;
   Count(st, p->GetTimeOfBuild(&d));
   BSTR s1 = nullptr, s2 = nullptr, s3 = nullptr;
@@ -158,12 +182,15 @@ inline void DriveUnparsed(CMirlParserUbrof* c, Stats& st) {
 
 // The entry view answers before a parse and after a failed one too, from
 // whatever the tables hold.
-inline void DriveEntries(CMirlParserUbrof* c, const std::vector<std::string>& names,
+inline void DriveEntries(IMirlParser* p, const std::vector<std::string>& names,
                          const std::vector<std::string>& paths, Stats& st) {
   using namespace detail;
-  IMirlParser3* p3 = c;
-  const size_t scopes = c->m_ScopeTable.Scopes.size();
-  const size_t symbols = c->m_SymbolTable.Symbols.size();
+  IMirlParser3* p3 = nullptr;
+  if (FAILED(p->QueryInterface(IID_IMirlParser3, reinterpret_cast<void**>(&p3)))) return;
+  const mirl::api::Program prog(p);
+  const mirl::api::Counts n = prog.Count();
+  const size_t scopes = n.scopes;
+  const size_t symbols = n.symbols;
 
   std::vector<LONG> handles;
   for (ULONG h : Sweep(scopes + symbols + 1)) handles.push_back(LONG(h));
@@ -191,8 +218,9 @@ inline void DriveEntries(CMirlParserUbrof* c, const std::vector<std::string>& na
   if (scopes) {
     AddUnique(parents, LONG(1), 8);
     AddUnique(parents, LONG(scopes), 8);
-    for (size_t i = 0; i < scopes; ++i) {
-      if (c->m_ScopeTable.Scopes[i].Kind == mirl::kScopeFunction) {
+    mirl::api::Scope s;
+    for (uint32_t i = 0; i < scopes; ++i) {
+      if (prog.GetScope(i, &s) && s.kind == mirl::api::kFunction) {
         AddUnique(parents, LONG(i + 1), 8);
         break;
       }
@@ -218,69 +246,65 @@ inline void DriveEntries(CMirlParserUbrof* c, const std::vector<std::string>& na
   LONG die = 0;
   Count(st, p3->LookupDie(0, nullptr, 0, &die));
   Count(st, p3->GetDie(0, 0, &die));
+  p3->Release();
+}
+
+// The read API that tools read (ubrofdump), which like the entry view
+// answers from whatever the tables hold: every call, with ids at the ends
+// of each table and beyond them.
+inline void DriveDiagnostics(IMirlParser* p, Stats& st) {
+  using namespace detail;
+  const mirl::api::Program prog(p);
+  auto Ok = [&st](bool ok) { Count(st, ok ? S_OK : E_FAIL); };
+  Ok(prog.Initialized());
+  Ok(prog.Parsed());
+  Ok(!prog.LastParse().message.empty());
+  Ok(prog.File().version != 0);
+  const mirl::api::Counts n = prog.Count();
+  Ok(!prog.KeyValues().empty());
+  Ok(!prog.Modules().empty());
+  Ok(!prog.SegmentGroups().empty());
+  mirl::api::Scope scope;
+  for (ULONG id : Sweep(n.scopes)) Ok(prog.GetScope(id, &scope));
+  Ok(!prog.RootScopes().empty());
+  Ok(!prog.Symbols().empty());
+  mirl::api::Symbol symbol;
+  for (ULONG id : Inside(n.symbols, 8, 2)) {
+    Ok(prog.GetSymbol(id, &symbol));
+    for (ULONG a : {0u, 0x100u, 0xFFFFFFFFu}) Ok(prog.SymbolLocation(id, a).kind != 0);
+  }
+  Ok(prog.GetSymbol(n.symbols, &symbol));
+  Ok(prog.SymbolLocation(0xFFFFFFFFu, 0).kind != 0);
+  Ok(!prog.Labels().empty());
+  Ok(!prog.Macros().empty());
+  Ok(!prog.SourceFiles().empty());
+  Ok(!prog.Statements().empty());
+  Ok(!prog.StatementRuns().empty());
+  mirl::api::Type type;
+  for (ULONG id : {0u, 6u, 99u, 100u, n.types, 0xFFFFFFFFu}) Ok(prog.GetType(id, &type));
+  Ok(!prog.MemoryAttributes().empty());
+  for (uint8_t t : {1, 2, 4, 8}) Ok(!prog.Memory(t).written.empty());
+  for (uint8_t t : {1, 0x40, 3}) Ok(!prog.Read(t, 0xFFFFFFF8u, 16).empty());
 }
 
 // With remapPaths false only methods that leave the component as it was are
 // called (RemapSourceFile is the one that changes it after a parse), so that
 // several threads may drive one component at once.
-// The diagnostics that tools read (ubrofdump), which like the entry view
-// answer from whatever the tables hold.
-inline void DriveDiagnostics(CMirlParserUbrof* c, Stats& st) {
-  using namespace detail;
-  IUnknown* u = static_cast<IMirlParser*>(c);
-  MirlDiagParse parse;
-  Count(st, MirlDiagGetParseDiagnostic(u, &parse));
-  MirlDiagFile file;
-  Count(st, MirlDiagGetFileInfo(u, &file));
-  MirlDiagCounts counts;
-  Count(st, MirlDiagGetCounts(u, &counts));
-  for (ULONG i : Sweep(c->m_Modules.size())) {
-    MirlDiagModule m;
-    Count(st, MirlDiagGetModule(u, i, &m));
-  }
-  for (ULONG i : Sweep(c->m_ScopeTable.Scopes.size())) {
-    MirlDiagScope s;
-    Count(st, MirlDiagGetScope(u, i, &s));
-  }
-  ULONG count = 0;
-  std::vector<ULONG> ids(4);
-  Count(st, MirlDiagGetRootScopes(u, ids.data(), ULONG(ids.size()), &count));
-  std::vector<MirlDiagSymbol> symbols(c->m_SymbolTable.Symbols.size() + 1);
-  Count(st, MirlDiagGetSymbols(u, symbols.data(), ULONG(symbols.size()), &count));
-  Count(st, MirlDiagGetSymbols(u, symbols.data(), 1, &count));
-  for (ULONG id : Inside(c->m_SymbolTable.Symbols.size(), 8, 2)) {
-    for (ULONG index : {0u, 1u, 0xFFFFFFFFu}) {
-      MirlDiagRange r;
-      Count(st, MirlDiagGetSymbolRange(u, id, index, &r));
-    }
-  }
-  std::vector<MirlDiagStatement> statements(std::min<size_t>(c->m_Statements.size(), 64));
-  Count(st, MirlDiagGetStatements(u, statements.data(), ULONG(statements.size()), &count));
-  std::vector<ULONG> labels(8), lasts(8);
-  Count(st, MirlDiagGetLabels(u, labels.data(), ULONG(labels.size()), &count));
-  for (ULONG id : {0u, 6u, 99u, 100u, c->m_TypeTable.TypeCount(), 0xFFFFFFFFu}) {
-    ULONG kind = 0;
-    Count(st, MirlDiagGetTypeKind(u, id, &kind));
-  }
-  for (ULONG i : Sweep(c->m_TypeTable.MemoryAttributes.size())) {
-    MirlDiagMemoryAttribute a;
-    Count(st, MirlDiagGetMemoryAttribute(u, i, &a));
-  }
-  for (ULONG i : Sweep(c->m_SourceFiles.size())) {
-    const char* path = nullptr;
-    Count(st, MirlDiagGetStoredSourcePath(u, i, &path));
-  }
-  for (BYTE type : {1, 2, 4, 8}) {
-    Count(st, MirlDiagGetWrittenRanges(u, type, labels.data(), lasts.data(), ULONG(labels.size()),
-                                       &count));
-  }
-}
-
-inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
+inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
   using namespace detail;
   Stats st;
-  IMirlParser* p = c;
-  IMirlParserMem* pm = c;
+  IMirlParserMem* pm = nullptr;
+  IMirlParser3* p3 = nullptr;
+  if (!p || FAILED(p->QueryInterface(IID_IMirlParserMem, reinterpret_cast<void**>(&pm)))) return st;
+  if (FAILED(p->QueryInterface(IID_IMirlParser3, reinterpret_cast<void**>(&p3)))) {
+    pm->Release();
+    return st;
+  }
+  // Both references go when the driver returns, on every path.
+  auto release = [](IUnknown* u) { u->Release(); };
+  std::unique_ptr<IUnknown, decltype(release)> holdMem(pm, release), hold3(p3, release);
+  const mirl::api::Program prog(p);
+  const mirl::api::Counts n = prog.Count();
 
   BSTR info = nullptr;
   Count(st, p->GetGeneralInfoString(&info));
@@ -290,13 +314,16 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
 
   // Names and paths from the tables, and made-up ones.
   std::vector<std::string> names = {"", "main", "exit", "_A_x"};
-  const mirl::NameTable& nt = c->m_NameTable;
-  for (ULONG i : Inside(nt.Count(), 10, 4)) AddUnique(names, nt.GetName(i), kMaxNames);
-  for (ULONG i : Inside(c->m_SymbolTable.Symbols.size(), 6, 2))
-    AddUnique(names, nt.GetName(c->m_SymbolTable.Symbols[i].NameIndex), kMaxNames);
+  const std::vector<mirl::api::Module> modules = prog.Modules();
+  for (ULONG i : Inside(modules.size(), 4, 1)) AddUnique(names, modules[i].name, kMaxNames);
+  const std::vector<mirl::api::Macro> macros = prog.Macros();
+  for (ULONG i : Inside(macros.size(), 2, 1)) AddUnique(names, macros[i].name, kMaxNames);
+  mirl::api::Symbol symbol;
+  for (ULONG i : Inside(n.symbols, 6, 2))
+    if (prog.GetSymbol(i, &symbol)) AddUnique(names, symbol.name, kMaxNames);
   std::vector<std::string> paths = {"", "main.c", "C:\\x\\y.c"};
-  for (ULONG i : Inside(c->m_SourceFiles.size(), 3, 1))
-    AddUnique(paths, c->m_SourceFiles[i].Path, kMaxPaths);
+  const std::vector<mirl::api::SourceFile> files = prog.SourceFiles();
+  for (ULONG i : Inside(files.size(), 3, 1)) AddUnique(paths, files[i].path, kMaxPaths);
 
   // A name longer than the 999 characters names are cut to must be cut or
   // refused, never overrun a buffer.
@@ -304,13 +331,13 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   {
     Str b(longName);
     LONG die = 0;
-    Count(st, c->LookupDie(0, b.get(), 0, &die));
+    Count(st, p3->LookupDie(0, b.get(), 0, &die));
   }
 
-  DriveDiagnostics(c, st);
-  if (!c->IsParsed()) {
-    DriveUnparsed(c, st);
-    DriveEntries(c, names, paths, st);
+  DriveDiagnostics(p, st);
+  if (!prog.Parsed()) {
+    DriveUnparsed(p, pm, st);
+    DriveEntries(p, names, paths, st);
     return st;
   }
 
@@ -351,17 +378,16 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   }
 
   // ---- source files and host paths ----
-  for (ULONG id : Sweep(c->m_SourceFiles.size())) {
+  for (ULONG id : Sweep(files.size())) {
     BSTR path = nullptr;
     DATE stamp = 0;
     unsigned char lang = 0, temp = 0;
     Count(st, p->GetSourceFileInfo(id, &path, &stamp, &lang, &temp));
     SysFreeString(path);
   }
-  if (remapPaths && !c->m_SourceFiles.empty()) {
+  if (remapPaths && !files.empty()) {
     // A host path for the first file, then the queries that map it.
-    Str base(""), dir("/nonexistent-base"), stored(c->m_SourceFiles[0].Path),
-        host("/nonexistent-base/host.c");
+    Str base(""), dir("/nonexistent-base"), stored(files[0].path), host("/nonexistent-base/host.c");
     Count(st, p->RemapSourceFile(&base, &dir));
     Count(st, p->RemapSourceFile(&stored, &host));
     AddUnique(paths, std::string("/nonexistent-base/host.c"), kMaxPaths + 1);
@@ -373,7 +399,7 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   }
 
   // ---- statements ----
-  const std::vector<mirl::StatementRecord>& stats = c->m_Statements;
+  const std::vector<mirl::api::Statement> stats = prog.Statements();
   std::vector<ULONG> codeAddresses = {0, 0xFFFFFFFFu};
   std::vector<ULONG> lines = {0, 1, 5, 100, 0xFFFFFFFFu};
   for (ULONG id : Sweep(stats.size())) {
@@ -382,16 +408,17 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
     Count(st, p->EnumHLStatements(id, &addr, &type));
   }
   for (ULONG id : Inside(stats.size(), 8, 4)) {
-    AddUnique(codeAddresses, ULONG(stats[id].Address), kMaxAddresses);
-    AddUnique(lines, ULONG(stats[id].Line), size_t(12));
+    AddUnique(codeAddresses, ULONG(stats[id].address), kMaxAddresses);
+    AddUnique(lines, ULONG(stats[id].line), size_t(12));
   }
-  for (ULONG id : Inside(c->m_ScopeTable.Scopes.size(), 6, 2)) {
-    const mirl::ScopeRecord& s = c->m_ScopeTable.Scopes[id];
-    AddUnique(codeAddresses, ULONG(s.LowAddress), kMaxAddresses);
-    AddUnique(codeAddresses, ULONG(s.HighAddress - 1), kMaxAddresses);
+  mirl::api::Scope s;
+  for (ULONG id : Inside(n.scopes, 6, 2)) {
+    if (!prog.GetScope(id, &s)) continue;
+    AddUnique(codeAddresses, ULONG(s.low), kMaxAddresses);
+    AddUnique(codeAddresses, ULONG(s.high - 1), kMaxAddresses);
   }
-  for (const auto& label : c->m_SymbolIndex)
-    AddUnique(codeAddresses, ULONG(label.first), kMaxAddresses);
+  for (const mirl::api::Label& label : prog.Labels())
+    AddUnique(codeAddresses, ULONG(label.address), kMaxAddresses);
   for (ULONG a : codeAddresses) {
     for (ULONG probe : {a, a + 1}) {
       BSTR path = nullptr;
@@ -405,6 +432,8 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
       BSTR label = nullptr;
       Count(st, p->LookupLabel(probe, &label));
       SysFreeString(label);
+      mirl::api::SourcePosition at;
+      Count(st, prog.SourceAt(probe, &at) ? S_OK : E_FAIL);
     }
   }
   for (const std::string& path : paths) {
@@ -421,7 +450,7 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   }
 
   // ---- scopes ----
-  const size_t scopes = c->m_ScopeTable.Scopes.size();
+  const size_t scopes = n.scopes;
   for (ULONG id : Sweep(scopes)) {
     BSTR name = nullptr, full = nullptr;
     ULONG type = 0, start = 0, size = 0, first = 0;
@@ -433,7 +462,8 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
     Count(st, p->EnumSubScopes(id, &count, &ids));
     CoTaskMemFree(ids);
   }
-  for (ULONG id : Inside(scopes, 6, 2)) AddUnique(names, c->m_ScopeTable.ScopeName(id), kMaxNames);
+  for (ULONG id : Inside(scopes, 6, 2))
+    if (prog.GetScope(id, &s)) AddUnique(names, s.name, kMaxNames);
   {
     BSTR none = nullptr;
     ULONG scope = 0;
@@ -453,7 +483,7 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   }
 
   // ---- symbols ----
-  for (ULONG id : Sweep(c->m_SymbolTable.Symbols.size())) {
+  for (ULONG id : Sweep(n.symbols)) {
     BSTR name = nullptr;
     ULONG scope = 0, type = 0;
     Count(st, p->GetSymbolInfo(id, &name, &scope, &type));
@@ -493,10 +523,14 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   }
 
   // ---- types ----
+  // The name of a member of the last added type that has members.
+  const std::vector<ULONG> typeIds = TypeIds(prog);
   std::string memberName = "x";
-  if (!c->m_TypeTable.Members.empty())
-    memberName = nt.GetName(c->m_TypeTable.Members.back().NameIndex);
-  for (ULONG id : TypeIds(c->m_TypeTable)) {
+  for (ULONG id : typeIds) {
+    std::vector<mirl::api::Member> members = prog.Members(id);
+    if (!members.empty()) memberName = members.back().name;
+  }
+  for (ULONG id : typeIds) {
     BSTR name = nullptr;
     ULONG size = 0, spec = 0, elements = 0, ptrSize = 0, ref = 0, refMem = 0, off = 0, out = 0;
     unsigned char mem = 0;
@@ -510,6 +544,11 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
     }
     Str byName(memberName);
     Count(st, p->GetStructuralMember(id, &byName, 0xFFFFFFFFu, &out, &off));
+    // The read API's own walks over the shared member, enumerator and
+    // parameter arrays.
+    Count(st, prog.Members(id).empty() ? E_FAIL : S_OK);
+    Count(st, prog.Enumerators(id).empty() ? E_FAIL : S_OK);
+    Count(st, prog.Parameters(id).empty() ? E_FAIL : S_OK);
   }
   {
     ULONG value = 0;
@@ -522,7 +561,7 @@ inline Stats DriveAll(CMirlParserUbrof* c, bool remapPaths = true) {
   }
 
   // ---- debug-information entries ----
-  DriveEntries(c, names, paths, st);
+  DriveEntries(p, names, paths, st);
   return st;
 }
 

@@ -9,8 +9,9 @@
 #include <cstdio>
 #include <string>
 
-#include "../component/CMirlParserUbrof.h"
 #include "../component/MirlProgram.h"
+#include "../platform/Platform.h"
+#include "../ubrof/Parser.h"
 #include "UbrofWriter.h"
 
 namespace testsupport {
@@ -50,9 +51,7 @@ class Component {
   ~Component();
   Component(const Component&) = delete;
   Component& operator=(const Component&) = delete;
-  // Transitional: the tests move to Itf(), Mem(), P3() and Program().
-  CMirlParserUbrof* operator->() { return static_cast<CMirlParserUbrof*>(m_p); }
-  CMirlParserUbrof* get() { return static_cast<CMirlParserUbrof*>(m_p); }
+  IMirlParser* operator->() const { return m_p; }
   IMirlParser* Itf() const { return m_p; }
   IMirlParserMem* Mem() const { return m_pMem; }
   IMirlParser3* P3() const { return m_p3; }
@@ -68,6 +67,30 @@ class Component {
   IMirlParserMem* m_pMem = nullptr;
   IMirlParser3* m_p3 = nullptr;
   std::string m_path;
+};
+
+// Tables of a test's own for a CParser, for the tests of the reader itself
+// (a record walk, or searches over tables that were never indexed).
+struct OwnTables {
+  mirl::FileInfo file;
+  mirl::NameTable names;
+  mirl::TypeTable types{&names};
+  std::vector<mirl::SegmentGroupRecord> groups;
+  std::vector<mirl::ModuleRecord> modules;
+  mirl::SymbolTable symbols{&names, &types};
+  mirl::LabelIndex labels;
+  std::vector<mirl::MacroRecord> macros;
+  mirl::DMemory code{0x20000, 0xFF}, eeprom{4096, 0xFF}, data{4096, 0xFF};
+  std::vector<mirl::SourceFileRecord> files;
+  std::vector<mirl::StatementRecord> statements;
+  std::vector<mirl::StatementRun> runs;
+  mirl::ScopeTable scopes{&names, &symbols, &macros, &groups, &runs, &statements};
+  mirl::FileNameMap fileNames;
+  OwnTables() { symbols.m_pGroups = &groups; }
+  mirl::ParserTables Get() {
+    return {&file,   &names, &types,  &groups, &modules, &scopes,     &symbols,   &labels,
+            &macros, &code,  &eeprom, &data,   &files,   &statements, &fileNames, &runs};
+  }
 };
 
 // Collects the version messages shown through the platform layer.

@@ -1,21 +1,17 @@
-// The diagnostics export for tools: written memory runs and the listings
-// that the interfaces do not give, read through any interface pointer of
-// the component.
+// What the read API lists beyond the interfaces: written memory runs, the
+// end of a failed parse, owners of symbols, statements and labels, read
+// through any interface pointer of the component.
 #include <gtest/gtest.h>
 
-// The component's platform header first: on Windows it supplies the
-// declarations that the diagnostics header otherwise takes from the Linux
-// public header.
-// clang-format off
-#include "TestSupport.h"
-#include "../component/MirlParserUbrofDiag.h"
-#include "../ubrof/WrittenRanges.h"
-// clang-format on
-
+#include <stdexcept>
 #include <tuple>
+
+#include "../ubrof/WrittenRanges.h"
+#include "TestSupport.h"
 
 using mirl::MemoryWrites;
 using mirl::WrittenRanges;
+using namespace mirl::api;
 using testsupport::Component;
 
 namespace {
@@ -57,110 +53,86 @@ struct Stranger : IUnknown {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
 };
 
-TEST(Diagnostics, ArgumentsAreChecked) {
-  Component c;
-  IUnknown* p = static_cast<IMirlParser*>(c.get());
-  MirlDiagParse d;
-  MirlDiagCounts counts;
-  ULONG n = 0;
-  EXPECT_EQ(MirlDiagGetParseDiagnostic(p, nullptr), E_POINTER);
-  EXPECT_EQ(MirlDiagGetParseDiagnostic(nullptr, &d), E_POINTER);
+TEST(ReadApi, ArgumentsAreChecked) {
   Stranger stranger;
-  EXPECT_EQ(MirlDiagGetCounts(&stranger, &counts), E_NOINTERFACE);
-  EXPECT_EQ(MirlDiagGetSymbols(p, nullptr, 1, &n), E_POINTER) << "capacity without a buffer";
-  EXPECT_EQ(MirlDiagGetWrittenRanges(p, 0x40, nullptr, nullptr, 0, &n), PARSER_E_BAD_MEMORY_TYPE);
-  MirlDiagModule m;
-  EXPECT_EQ(MirlDiagGetModule(p, 0, &m), PARSER_E_BAD_ID);
-  MirlDiagScope s;
-  EXPECT_EQ(MirlDiagGetScope(p, 0xFFFFFFFFu, &s), PARSER_E_BAD_ID);
-  ULONG kind = 0;
-  EXPECT_EQ(MirlDiagGetTypeKind(p, 0xFFFFFFFFu, &kind), PARSER_E_BAD_ID);
+  EXPECT_THROW(Program{nullptr}, std::invalid_argument);
+  EXPECT_THROW(Program{&stranger}, std::invalid_argument);
+  Component c;
   // Any of the interfaces leads to the same object.
-  IMirlParserMem* mem = c.get();
-  EXPECT_EQ(MirlDiagGetCounts(mem, &counts), S_OK);
-  EXPECT_EQ(counts.modules, 0u);
-  EXPECT_EQ(MirlDiagGetParseDiagnostic(mem, &d), S_OK);
-  EXPECT_EQ(d.failed, 0) << "nothing was parsed, so nothing failed";
+  const Program p(c.Mem());
+  Scope s;
+  Type t;
+  EXPECT_FALSE(p.GetScope(kNoId, &s));
+  EXPECT_FALSE(p.GetType(kNoId, &t));
+  const Image none = p.Memory(0x40);
+  EXPECT_TRUE(none.lowest > none.highest && none.written.empty());
+  EXPECT_EQ(p.Count().modules, 0u);
+  EXPECT_FALSE(p.Initialized());
+  EXPECT_FALSE(p.LastParse().failed) << "nothing was parsed, so nothing failed";
 }
 
-TEST(Diagnostics, FailedParseSaysWhereAndInWhichRecord) {
+TEST(ReadApi, FailedParseSaysWhereAndInWhichRecord) {
   ubrofw::Writer w;
   w.Start();
   size_t record = w.Size();
   w.BegLib("module").Raw({0x53, 0x00});  // t_aux cut inside its word
   Component c;
   ASSERT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  MirlDiagParse d;
-  ASSERT_EQ(MirlDiagGetParseDiagnostic(static_cast<IMirlParser*>(c.get()), &d), S_OK);
-  EXPECT_STREQ(d.message, "Error: Unexpected end of file");
-  EXPECT_STREQ(d.tagName, "t_aux");
+  const ParseEnd d = c.Program().LastParse();
+  EXPECT_EQ(d.message, "Error: Unexpected end of file");
+  EXPECT_EQ(d.tagName, "t_aux");
   int64_t auxRecord = int64_t(record) + 7 + 1 + 6;  // after t_beg_lib: tag, 6 bytes, name
-  EXPECT_EQ(std::make_tuple(d.failed, d.recordOffset, d.tag, d.byteOffset, d.rejectedVersion),
-            std::make_tuple(1, auxRecord, 0x53, int64_t(w.Size()), 0u));
+  EXPECT_EQ(std::make_tuple(d.failed, d.recordOffset, d.tag, d.offset, d.rejectedVersion),
+            std::make_tuple(true, auxRecord, 0x53, int64_t(w.Size()), 0u));
   // What the parse read before it failed is still listed.
-  MirlDiagModule m;
-  ASSERT_EQ(MirlDiagGetModule(static_cast<IMirlParser*>(c.get()), 0, &m), S_OK);
-  EXPECT_STREQ(m.name, "module");
-  EXPECT_EQ(m.scopeId, 0u);
+  const std::vector<Module> m = c.Program().Modules();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(std::make_tuple(m[0].name, m[0].scope), std::make_tuple("module", 0u));
 }
 
-TEST(Diagnostics, RejectedVersionIsKept) {
+TEST(ReadApi, RejectedVersionIsKept) {
   testsupport::MessageCapture capture;
   ubrofw::Writer w;
   w.BegFile1(0, 0, 0, 1, 1, 100).Version(9, 1, 2).Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  IUnknown* p = static_cast<IMirlParser*>(c.get());
-  MirlDiagParse d;
-  ASSERT_EQ(MirlDiagGetParseDiagnostic(p, &d), S_OK);
-  EXPECT_EQ(d.rejectedVersion, 9u);
-  EXPECT_STREQ(d.tagName, "t_version");
-  MirlDiagFile f;
-  ASSERT_EQ(MirlDiagGetFileInfo(p, &f), S_OK);
-  EXPECT_EQ(std::make_tuple(int(f.ubrofMinor), int(f.ubrofRevision)), std::make_tuple(1, 2));
+  const ParseEnd d = c.Program().LastParse();
+  EXPECT_EQ(std::make_tuple(d.rejectedVersion, d.tagName), std::make_tuple(9u, "t_version"));
+  const FileFacts f = c.Program().File();
+  EXPECT_EQ(std::make_tuple(f.minor, f.revision), std::make_tuple(1u, 2u));
 }
 
-TEST(Diagnostics, MessageSinkReceivesTheVersionMessage) {
+TEST(ReadApi, MessageSinkReceivesTheVersionMessage) {
   static std::string seen;
   seen.clear();
-  MirlDiagSetMessageSink([](const char* text, const char*) { seen = text; });
+  SetMessageSink([](const char* text, const char*) { seen = text; });
   ubrofw::Writer w;
   w.Version(12, 0, 0).Finish();
   Component c;
   EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  MirlDiagSetMessageSink(nullptr);
+  SetMessageSink(nullptr);
   EXPECT_NE(seen.find("UBROF8 or earlier"), std::string::npos) << seen;
 }
 
-TEST(Diagnostics, ModulesScopesAndWrittenMemory) {
+TEST(ReadApi, ModulesScopesAndWrittenMemory) {
   ubrofw::Writer w;
   w.Start();
   w.BegLib("?start").Org(1, 0x10).AbsVar({1, 2}).AbsVar({3}).Org(2, 0x200).AbsVar({4}).End();
   w.Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  IUnknown* p = static_cast<IMirlParser*>(c.get());
-  MirlDiagCounts counts;
-  ASSERT_EQ(MirlDiagGetCounts(p, &counts), S_OK);
-  EXPECT_EQ(std::make_tuple(counts.modules, counts.scopes), std::make_tuple(1u, 1u));
-  MirlDiagScope s;
-  ASSERT_EQ(MirlDiagGetScope(p, 0, &s), S_OK);
-  EXPECT_EQ(std::make_tuple(s.kind, int(s.hidden), s.parent), std::make_tuple(2u, 1, 0xFFFFFFFFu));
-  ULONG roots[2] = {9, 9}, n = 0;
-  ASSERT_EQ(MirlDiagGetRootScopes(p, roots, 2, &n), S_OK);
-  EXPECT_EQ(n, 1u) << "a hidden module is still a top-level scope";
-  EXPECT_EQ(roots[0], 0u);
-
-  ULONG firsts[4], lasts[4];
-  ASSERT_EQ(MirlDiagGetWrittenRanges(p, 1, firsts, lasts, 4, &n), S_OK);
-  EXPECT_EQ(std::make_tuple(n, firsts[0], lasts[0]), std::make_tuple(1u, 0x10u, 0x12u));
-  ASSERT_EQ(MirlDiagGetWrittenRanges(p, 2, firsts, lasts, 4, &n), S_OK);
-  EXPECT_EQ(std::make_tuple(n, firsts[0], lasts[0]), std::make_tuple(1u, 0x200u, 0x200u));
-  ASSERT_EQ(MirlDiagGetWrittenRanges(p, 4, nullptr, nullptr, 0, &n), S_OK);
-  EXPECT_EQ(n, 0u);
+  const Program p = c.Program();
+  EXPECT_EQ(std::make_tuple(p.Count().modules, p.Count().scopes), std::make_tuple(1u, 1u));
+  Scope s;
+  ASSERT_TRUE(p.GetScope(0, &s));
+  EXPECT_EQ(std::make_tuple(s.kind, s.hidden, s.parent), std::make_tuple(2u, true, kNoId));
+  EXPECT_EQ(p.RootScopes(), std::vector<uint32_t>{0}) << "a hidden module is still top-level";
+  EXPECT_EQ(p.Memory(1).written, (Runs{{0x10, 0x12}}));
+  EXPECT_EQ(p.Memory(2).written, (Runs{{0x200, 0x200}}));
+  EXPECT_TRUE(p.Memory(4).written.empty());
 }
 
-TEST(Diagnostics, SymbolOwnersStatementsAndLabels) {
+TEST(ReadApi, SymbolOwnersStatementsAndLabels) {
   ubrofw::Writer w;
   w.Start();
   w.BegPgm("m").FileRef(0, "a.c");
@@ -172,41 +144,34 @@ TEST(Diagnostics, SymbolOwnersStatementsAndLabels) {
   w.End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  IUnknown* p = static_cast<IMirlParser*>(c.get());
+  const Program p = c.Program();
 
-  ULONG n = 0;
-  ASSERT_EQ(MirlDiagGetSymbols(p, nullptr, 0, &n), S_OK);
-  ASSERT_EQ(n, 4u);
-  std::vector<MirlDiagSymbol> syms(n);
-  ASSERT_EQ(MirlDiagGetSymbols(p, syms.data(), n, &n), S_OK);
+  const std::vector<Symbol> syms = p.Symbols();
+  ASSERT_EQ(syms.size(), 4u);
   // The global's owner is the module, the local's the function; after t_grp
   // a symbol belongs to the segment group instead of a scope.
-  EXPECT_EQ(std::make_tuple(syms[0].scopeId, syms[1].scopeId, syms[1].rangeCount, syms[2].scopeId),
-            std::make_tuple(0u, 1u, 1u, 0xFFFFFFFFu));
-  EXPECT_EQ(std::make_tuple(syms[2].segmentGroup, int(syms[2].cls)), std::make_tuple(1u, 2));
-  MirlDiagRange r;
-  ASSERT_EQ(MirlDiagGetSymbolRange(p, 1, 0, &r), S_OK);
-  EXPECT_EQ(std::make_tuple(r.start, r.value), std::make_tuple(0x42u, 0x100u));
-  EXPECT_EQ(MirlDiagGetSymbolRange(p, 1, 1, &r), PARSER_E_BAD_ID);
-  EXPECT_EQ(MirlDiagGetSymbolRange(p, 0, 0, &r), PARSER_E_BAD_ID) << "no ranges";
+  EXPECT_EQ(std::make_tuple(syms[0].scope, syms[1].scope, syms[2].scope, syms[2].segmentGroup),
+            std::make_tuple(0u, 1u, kNoId, 1u));
+  EXPECT_EQ(syms[2].cls, 2);
+  EXPECT_TRUE(syms[0].ranges.empty());
+  ASSERT_EQ(syms[1].ranges.size(), 1u);
+  EXPECT_EQ(std::make_tuple(syms[1].ranges[0].start, syms[1].ranges[0].value),
+            std::make_tuple(0x42u, 0x100u));
 
-  MirlDiagStatement st[2];
-  ASSERT_EQ(MirlDiagGetStatements(p, st, 2, &n), S_OK);
-  ASSERT_EQ(n, 1u);
-  const MirlDiagStatement& t = st[0];
-  EXPECT_EQ(std::vector<ULONG>({t.address, t.length, t.line, t.lineEnd, t.column, t.columnEnd,
-                                ULONG(t.type), t.fileId}),
-            std::vector<ULONG>({0x40, 4, 2, 3, 1, 6, 0x03, 0}));
-  const char* path = nullptr;
-  ASSERT_EQ(MirlDiagGetStoredSourcePath(p, 0, &path), S_OK);
-  EXPECT_STREQ(path, "a.c");
+  const std::vector<Statement> st = p.Statements();
+  ASSERT_EQ(st.size(), 1u);
+  const Statement& t = st[0];
+  EXPECT_EQ(std::vector<uint32_t>(
+                {t.address, t.length, t.line, t.lineEnd, t.column, t.columnEnd, t.type, t.file}),
+            std::vector<uint32_t>({0x40, 4, 2, 3, 1, 6, 0x03, 0}));
+  EXPECT_EQ(p.SourceFiles().at(0).path, "a.c");
 
   // Labels: "global" and "grouped" share 0x40, "other" has 0x50; the
   // local symbol is never a label.
-  ULONG labels[1] = {0};
-  ASSERT_EQ(MirlDiagGetLabels(p, labels, 1, &n), S_OK);
-  EXPECT_EQ(n, 2u) << "the count is the whole index, even past the capacity";
-  EXPECT_EQ(labels[0], 0x40u);
+  const std::vector<Label> labels = p.Labels();
+  ASSERT_EQ(labels.size(), 2u);
+  EXPECT_EQ(std::make_tuple(labels[0].address, labels[0].name, labels[1].address),
+            std::make_tuple(0x40u, "global", 0x50u));
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ ubrofw::Writer Program() {
   return w;
 }
 
-std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
+std::vector<LONG> Dies(IMirlParser3* c, LONG parent, LONG tag) {
   VARIANT v;
   VariantInit(&v);
   EXPECT_EQ(c->GetDies(parent, tag, &v), S_OK);
@@ -55,13 +55,13 @@ std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
   return out;
 }
 
-LONG Tag(CMirlParserUbrof* c, LONG die) {
+LONG Tag(IMirlParser3* c, LONG die) {
   LONG t = -1;
   EXPECT_EQ(c->GetTag(die, &t), S_OK);
   return t;
 }
 
-std::string NameAttr(CMirlParserUbrof* c, LONG die) {
+std::string NameAttr(IMirlParser3* c, LONG die) {
   VARIANT v;
   VariantInit(&v);
   EXPECT_EQ(c->GetAttr(die, 0x03, &v), S_OK);
@@ -71,7 +71,7 @@ std::string NameAttr(CMirlParserUbrof* c, LONG die) {
   return s;
 }
 
-LONG IntAttr(CMirlParserUbrof* c, LONG die, LONG attr) {
+LONG IntAttr(IMirlParser3* c, LONG die, LONG attr) {
   VARIANT v;
   VariantInit(&v);
   EXPECT_EQ(c->GetAttr(die, attr, &v), S_OK);
@@ -79,7 +79,7 @@ LONG IntAttr(CMirlParserUbrof* c, LONG die, LONG attr) {
   return v.lVal;
 }
 
-LONG Lookup(CMirlParserUbrof* c, LONG parent, const std::string& name, LONG tag) {
+LONG Lookup(IMirlParser3* c, LONG parent, const std::string& name, LONG tag) {
   Bstr b(name);
   LONG die = -1;
   EXPECT_EQ(c->LookupDie(parent, b.get(), tag, &die), S_OK);
@@ -98,19 +98,19 @@ class DieView : public ::testing::Test {
 }  // namespace
 
 TEST_F(DieView, HostWalksFromTheRootToEveryVariable) {
-  ASSERT_EQ(c->m_ScopeTable.Count(), uint32_t(S));
+  ASSERT_EQ(c.Program().Count().scopes, uint32_t(S));
   // Compile units: the hidden module is left out.
-  std::vector<LONG> units = Dies(c.get(), 0, 0x11);
+  std::vector<LONG> units = Dies(c.P3(), 0, 0x11);
   ASSERT_EQ(units, std::vector<LONG>({Scope(0)}));
-  EXPECT_EQ(Tag(c.get(), units[0]), 0x11);
-  EXPECT_EQ(IntAttr(c.get(), units[0], 0x4000), 0);
+  EXPECT_EQ(Tag(c.P3(), units[0]), 0x11);
+  EXPECT_EQ(IntAttr(c.P3(), units[0], 0x4000), 0);
 
   std::vector<std::string> seen;
   std::function<void(LONG, int)> walk = [&](LONG die, int depth) {
-    for (LONG child : Dies(c.get(), die, 0)) {
-      LONG tag = Tag(c.get(), child);
+    for (LONG child : Dies(c.P3(), die, 0)) {
+      LONG tag = Tag(c.P3(), child);
       seen.push_back(std::string(size_t(depth), ' ') + std::to_string(tag) + ":" +
-                     NameAttr(c.get(), child));
+                     NameAttr(c.P3(), child));
       if (tag != 0x34 && child <= S) walk(child, depth + 1);
     }
   };
@@ -123,68 +123,67 @@ TEST_F(DieView, HostWalksFromTheRootToEveryVariable) {
 }
 
 TEST_F(DieView, SelectionByParentAndTag) {
-  // Root with 0 or 0x34: every module's symbols, hidden modules and
-  // functions included, but no modules.
-  std::vector<LONG> all = {Symbol(0), Symbol(1), Symbol(2), Symbol(5)};
-  EXPECT_EQ(Dies(c.get(), 0, 0), all);
-  EXPECT_EQ(Dies(c.get(), 0, 0x34), all);
-  EXPECT_TRUE(Dies(c.get(), 0, 0x2E).empty());
-  EXPECT_EQ(Dies(c.get(), Scope(0), 0x2E), std::vector<LONG>({Scope(1), Scope(3)}));
-  EXPECT_TRUE(Dies(c.get(), Scope(0), 0x0B).empty());
-  EXPECT_TRUE(Dies(c.get(), Scope(1), 0x2E).empty());
-  EXPECT_EQ(Dies(c.get(), Scope(1), 0x0B), std::vector<LONG>({Scope(2)}));
-  // A block under a module is listed for 0x2E: children whatever their kind.
-  EXPECT_EQ(Dies(c.get(), Scope(4), 0x2E), std::vector<LONG>({Scope(5)}));
-  EXPECT_EQ(Dies(c.get(), Scope(0), 0x34), std::vector<LONG>({Symbol(0), Symbol(2)}));
-  EXPECT_TRUE(Dies(c.get(), Symbol(0), 0).empty());
-  EXPECT_TRUE(Dies(c.get(), Scope(0), 0x99).empty());
+  const std::vector<LONG> all = {Symbol(0), Symbol(1), Symbol(2), Symbol(5)}, none;
+  const std::tuple<LONG, LONG, std::vector<LONG>> cases[] = {
+      // clang-format off
+      // Root with 0 or 0x34: every module's symbols, hidden modules and
+      // functions included, but no modules.
+      {0, 0, all}, {0, 0x34, all}, {0, 0x2E, none},
+      {Scope(0), 0x2E, {Scope(1), Scope(3)}}, {Scope(0), 0x0B, none}, {Scope(1), 0x2E, none},
+      {Scope(1), 0x0B, {Scope(2)}}, {Scope(0), 0x34, {Symbol(0), Symbol(2)}},
+      // A block under a module is listed for 0x2E: children whatever their kind.
+      {Scope(4), 0x2E, {Scope(5)}}, {Symbol(0), 0, none}, {Scope(0), 0x99, none},
+      // clang-format on
+  };
+  for (const auto& [parent, tag, dies] : cases)
+    EXPECT_EQ(Dies(c.P3(), parent, tag), dies) << parent << " " << tag;
 }
 
 TEST_F(DieView, HandleArithmeticAndInvalidHandles) {
   const LONG N = 6;  // symbols
-  ASSERT_EQ(c->m_SymbolTable.Count(), uint32_t(N));
-  EXPECT_EQ(Tag(c.get(), S), 0x0B);      // the last scope
-  EXPECT_EQ(Tag(c.get(), S + 1), 0x34);  // the first symbol
-  EXPECT_EQ(Tag(c.get(), S + N), 0x34);  // the last symbol
+  ASSERT_EQ(c.Program().Count().symbols, uint32_t(N));
+  EXPECT_EQ(Tag(c.P3(), S), 0x0B);      // the last scope
+  EXPECT_EQ(Tag(c.P3(), S + 1), 0x34);  // the first symbol
+  EXPECT_EQ(Tag(c.P3(), S + N), 0x34);  // the last symbol
   for (LONG bad : {S + N + 1, LONG(-1), LONG(0x7FFFFFFF)}) {
-    EXPECT_EQ(Tag(c.get(), bad), 0);
-    EXPECT_TRUE(Dies(c.get(), bad, 0).empty());
+    EXPECT_EQ(Tag(c.P3(), bad), 0);
+    EXPECT_TRUE(Dies(c.P3(), bad, 0).empty());
     VARIANT v;
     v.vt = VT_I4;
     v.lVal = 5;
-    EXPECT_EQ(c->GetAttr(bad, 0x03, &v), S_OK);
+    EXPECT_EQ(c.P3()->GetAttr(bad, 0x03, &v), S_OK);
     EXPECT_EQ(v.vt, VT_EMPTY);
   }
-  EXPECT_EQ(Tag(c.get(), 0), 0);
+  EXPECT_EQ(Tag(c.P3(), 0), 0);
   LONG child = 0;
-  EXPECT_EQ(c->GetDie(0, 0, &child), E_FAIL);
-  EXPECT_EQ(c->GetDie(0, 0, nullptr), E_POINTER);
-  EXPECT_EQ(c->GetTag(0, nullptr), E_POINTER);
-  EXPECT_EQ(c->GetDies(0, 0, nullptr), E_POINTER);
-  EXPECT_EQ(c->GetAttr(0, 3, nullptr), E_POINTER);
-  EXPECT_EQ(c->LookupDie(0, nullptr, 0, nullptr), E_POINTER);
+  EXPECT_EQ(c.P3()->GetDie(0, 0, &child), E_FAIL);
+  EXPECT_EQ(c.P3()->GetDie(0, 0, nullptr), E_POINTER);
+  EXPECT_EQ(c.P3()->GetTag(0, nullptr), E_POINTER);
+  EXPECT_EQ(c.P3()->GetDies(0, 0, nullptr), E_POINTER);
+  EXPECT_EQ(c.P3()->GetAttr(0, 3, nullptr), E_POINTER);
+  EXPECT_EQ(c.P3()->LookupDie(0, nullptr, 0, nullptr), E_POINTER);
 }
 
 TEST_F(DieView, AttributesOfScopesAndSymbols) {
-  EXPECT_EQ(IntAttr(c.get(), Scope(1), 0x11), 0x100);
-  EXPECT_EQ(IntAttr(c.get(), Scope(1), 0x12), 0x1FF);  // last address
-  EXPECT_EQ(IntAttr(c.get(), Scope(3), 0x11), LONG(0xFFFFFFFF));
-  EXPECT_EQ(IntAttr(c.get(), Scope(3), 0x12), LONG(0xFFFFFFFF));
-  EXPECT_EQ(IntAttr(c.get(), Symbol(3), 0x4000), 3);
-  EXPECT_EQ(NameAttr(c.get(), Symbol(3)), "local");
+  EXPECT_EQ(IntAttr(c.P3(), Scope(1), 0x11), 0x100);
+  EXPECT_EQ(IntAttr(c.P3(), Scope(1), 0x12), 0x1FF);  // last address
+  EXPECT_EQ(IntAttr(c.P3(), Scope(3), 0x11), LONG(0xFFFFFFFF));
+  EXPECT_EQ(IntAttr(c.P3(), Scope(3), 0x12), LONG(0xFFFFFFFF));
+  EXPECT_EQ(IntAttr(c.P3(), Symbol(3), 0x4000), 3);
+  EXPECT_EQ(NameAttr(c.P3(), Symbol(3)), "local");
   VARIANT v;
   VariantInit(&v);
-  EXPECT_EQ(c->GetAttr(Symbol(3), 0x11, &v), E_FAIL);
-  EXPECT_EQ(c->GetAttr(Scope(1), 0x3A, &v), E_FAIL);
+  EXPECT_EQ(c.P3()->GetAttr(Symbol(3), 0x11, &v), E_FAIL);
+  EXPECT_EQ(c.P3()->GetAttr(Scope(1), 0x3A, &v), E_FAIL);
   EXPECT_EQ(v.vt, VT_EMPTY);
   // The module's name is its C source, preferred over the header listed
   // first, and follows the host's remapping.
-  EXPECT_EQ(NameAttr(c.get(), Scope(0)), "C:\\src\\main.c");
+  EXPECT_EQ(NameAttr(c.P3(), Scope(0)), "C:\\src\\main.c");
   Bstr from("C:\\src\\main.c"), to("/home/me/main.c");
   ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
-  EXPECT_EQ(NameAttr(c.get(), Scope(0)), "/home/me/main.c");
+  EXPECT_EQ(NameAttr(c.P3(), Scope(0)), "/home/me/main.c");
   // A module without files is named after itself.
-  EXPECT_EQ(NameAttr(c.get(), Scope(4)), "?hidden");
+  EXPECT_EQ(NameAttr(c.P3(), Scope(4)), "?hidden");
 }
 
 TEST_F(DieView, LookupsByPathFunctionAndVariable) {
@@ -208,19 +207,19 @@ TEST_F(DieView, LookupsByPathFunctionAndVariable) {
       // clang-format on
   };
   for (const auto& k : cases)
-    EXPECT_EQ(Lookup(c.get(), k.parent, k.name, k.tag), k.die) << k.name << " in " << k.parent;
+    EXPECT_EQ(Lookup(c.P3(), k.parent, k.name, k.tag), k.die) << k.name << " in " << k.parent;
   Bstr from("C:\\src\\main.c"), to("/work/here/main.c");
   ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
-  EXPECT_EQ(Lookup(c.get(), 0, "/work/here/main.c", 0x11), Scope(0));  // after remapping
+  EXPECT_EQ(Lookup(c.P3(), 0, "/work/here/main.c", 0x11), Scope(0));  // after remapping
   LONG die = -1;
-  EXPECT_EQ(c->LookupDie(0, nullptr, 0, &die), S_OK);
+  EXPECT_EQ(c.P3()->LookupDie(0, nullptr, 0, &die), S_OK);
   EXPECT_EQ(die, 0);
 }
 
 TEST(DieViewBeforeParse, EverythingIsEmpty) {
   Component c;
-  EXPECT_TRUE(Dies(c.get(), 0, 0x11).empty());
-  EXPECT_TRUE(Dies(c.get(), 1, 0).empty());
-  EXPECT_EQ(Tag(c.get(), 1), 0);
-  EXPECT_EQ(Lookup(c.get(), 0, "main", 0), 0);
+  EXPECT_TRUE(Dies(c.P3(), 0, 0x11).empty());
+  EXPECT_TRUE(Dies(c.P3(), 1, 0).empty());
+  EXPECT_EQ(Tag(c.P3(), 1), 0);
+  EXPECT_EQ(Lookup(c.P3(), 0, "main", 0), 0);
 }

@@ -27,10 +27,10 @@ void ExpectUsableAfterFailure(Component& c) {
   EXPECT_EQ(c->GetTimeOfBuild(&d), PARSER_E_NOT_PARSED);
   VARIANT v;
   VariantInit(&v);
-  EXPECT_EQ(c->GetDies(0, 0, &v), S_OK);
+  EXPECT_EQ(c.P3()->GetDies(0, 0, &v), S_OK);
   VariantClear(&v);
   ULONG exitAddress = 0;
-  EXPECT_EQ(c->GetProgramExit(&exitAddress), E_FAIL);
+  EXPECT_EQ(c.Mem()->GetProgramExit(&exitAddress), E_FAIL);
 }
 
 }  // namespace
@@ -42,10 +42,11 @@ TEST(IndexedEntries, AFewBytesCannotMakeTheTablesLarge) {
   w.Start().Grp(65535).TypeHead(65535, 0).Finish();
   Component c;
   EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrOutOfMemory);
-  EXPECT_STREQ(c->LastParseDiagnostic().pszTagName, "t_type");
-  EXPECT_EQ(c->m_SegmentGroups.size(), 65536u);
-  EXPECT_EQ(c->m_TypeTable.TypeCount(), kInitialTypeCount);  // not grown
+  const api::Counts n = c.Program().Count();
+  EXPECT_EQ(c.Program().LastParse().message, kErrOutOfMemory);
+  EXPECT_EQ(c.Program().LastParse().tagName, "t_type");
+  EXPECT_EQ(n.segmentGroups, 65536u);
+  EXPECT_EQ(n.types, kInitialTypeCount);  // not grown
   ExpectUsableAfterFailure(c);
 
   // Every module has a list of file references of its own: the limit counts
@@ -56,10 +57,12 @@ TEST(IndexedEntries, AFewBytesCannotMakeTheTablesLarge) {
   m.Finish();
   Component cm;
   EXPECT_EQ(cm.Parse(m), PARSER_E_INVALID_FILE);
-  EXPECT_STREQ(cm->LastParseDiagnostic().pszTagName, "t_file_ref");
-  ASSERT_EQ(cm->m_ScopeTable.Scopes.size(), 2u);
-  EXPECT_EQ(cm->m_ScopeTable.Scopes[0].FileRefs.size(), 65536u);
-  EXPECT_TRUE(cm->m_ScopeTable.Scopes[1].FileRefs.empty());
+  EXPECT_EQ(cm.Program().LastParse().tagName, "t_file_ref");
+  api::Scope s0, s1;
+  ASSERT_EQ(cm.Program().Count().scopes, 2u);
+  ASSERT_TRUE(cm.Program().GetScope(0, &s0) && cm.Program().GetScope(1, &s1));
+  EXPECT_EQ(s0.fileRefs.size(), 65536u);
+  EXPECT_TRUE(s1.fileRefs.empty());
   ExpectUsableAfterFailure(cm);
 }
 
@@ -87,9 +90,11 @@ TEST(IndexedEntries, TheAllowanceGrowsWithTheFile) {
   r.Finish();
   Component c;
   ASSERT_EQ(c.Parse(r), S_OK);
-  EXPECT_EQ(c->m_TypeTable.MemoryAttributes.size(), 256u);
-  EXPECT_EQ(c->m_TypeTable.TypeCount(), 65536u);
-  EXPECT_EQ(c->m_ScopeTable.Scopes[19].FileRefs.size(), 8u);
+  EXPECT_EQ(c.Program().Count().memoryAttributes, 256u);
+  EXPECT_EQ(c.Program().Count().types, 65536u);
+  api::Scope s;
+  ASSERT_TRUE(c.Program().GetScope(19, &s));
+  EXPECT_EQ(s.fileRefs.size(), 8u);
 }
 
 TEST(WalkLimits, FunctionNameLinksAreFollowedAtMostSixtyFourTimes) {
@@ -154,7 +159,7 @@ TEST(LinearLookups, RepeatedGroupReferencesAreSearchedOnce) {
   w.End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ULONG innermost = c->m_ScopeTable.Count() - 1;
+  ULONG innermost = c.Program().Count().scopes - 1;
 
   auto start = std::chrono::steady_clock::now();
   for (ULONG scope : {ULONG(0), innermost}) {
@@ -166,7 +171,7 @@ TEST(LinearLookups, RepeatedGroupReferencesAreSearchedOnce) {
       EXPECT_EQ(id, 2999u);
     }
     LONG die = 1;
-    EXPECT_EQ(c->LookupDie(LONG(scope + 1), Bstr("nowhere").get(), 0x34, &die), S_OK);
+    EXPECT_EQ(c.P3()->LookupDie(LONG(scope + 1), Bstr("nowhere").get(), 0x34, &die), S_OK);
     EXPECT_EQ(die, 0);
   }
   // The innermost block finds its own symbol, and the group's from inside.
@@ -227,14 +232,15 @@ TEST(Extraction, WhateverTheStoredNameFilesStayInTheExtractionFolder) {
   // object file's folder...
   std::string extraction =
       (fs::path(folder) / "embedded_source").string() + platform::NativeSeparator();
-  for (const SourceFileRecord& f : c->m_SourceFiles) {
-    ASSERT_EQ(f.Path.compare(0, extraction.size(), extraction), 0) << f.Path;
-    EXPECT_EQ(f.Path.find_first_of("/\\", extraction.size()), std::string::npos) << f.Path;
-    EXPECT_NE(f.Path.substr(extraction.size()), "..") << f.Path;
+  const std::vector<api::SourceFile> files = c.Program().SourceFiles();
+  for (const api::SourceFile& f : files) {
+    ASSERT_EQ(f.path.compare(0, extraction.size(), extraction), 0) << f.path;
+    EXPECT_EQ(f.path.find_first_of("/\\", extraction.size()), std::string::npos) << f.path;
+    EXPECT_NE(f.path.substr(extraction.size()), "..") << f.path;
   }
-  EXPECT_EQ(c->m_SourceFiles[0].Path, extraction + "a_emb");
-  EXPECT_EQ(c->m_SourceFiles.rbegin()[1].Path, extraction + "evil6_emb.c");
-  EXPECT_EQ(c->m_SourceFiles.rbegin()[0].Path, extraction + "evil7_emb.h");
+  EXPECT_EQ(files[0].path, extraction + "a_emb");
+  EXPECT_EQ(files.rbegin()[1].path, extraction + "evil6_emb.c");
+  EXPECT_EQ(files.rbegin()[0].path, extraction + "evil7_emb.h");
   // ... and nothing was written anywhere else.
   std::set<std::string> written;
   for (const auto& e : fs::recursive_directory_iterator(outer))
@@ -262,13 +268,14 @@ TEST(Extraction, AtMostSoManyEmbeddedSourcesAreWritten) {
   Component c;
   ASSERT_EQ(c.ParsePath(object), S_OK);
   // Every record is registered and the statements still name their file...
-  ASSERT_EQ(c->m_SourceFiles.size(), size_t(kMaxExtractedSources) + 5);
-  EXPECT_EQ(c->m_StatementRuns.back().File, int32_t(kMaxExtractedSources) + 4);
+  const std::vector<api::SourceFile> files = c.Program().SourceFiles();
+  ASSERT_EQ(files.size(), size_t(kMaxExtractedSources) + 5);
+  EXPECT_EQ(c.Program().StatementRuns().back().file, kMaxExtractedSources + 4);
   // ... but only the first kMaxExtractedSources were written.
   fs::directory_iterator written(fs::path(folder) / "embedded_source");
   EXPECT_EQ(std::distance(written, fs::directory_iterator()), long(kMaxExtractedSources));
   EXPECT_TRUE(fs::exists(fs::path(folder) / "embedded_source" / "x_emb.c"));
-  EXPECT_FALSE(fs::exists(c->m_SourceFiles.back().Path));
+  EXPECT_FALSE(fs::exists(files.back().path));
 }
 
 TEST(TableSize, TablesTakeAtMostThirtyTwoBytesPerByteOfFile) {
@@ -282,11 +289,11 @@ TEST(TableSize, TablesTakeAtMostThirtyTwoBytesPerByteOfFile) {
   w.Finish();
   Component c;
   EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrOutOfMemory);
-  EXPECT_STREQ(c->LastParseDiagnostic().pszTagName, "t_block_begin1");
+  EXPECT_EQ(c.Program().LastParse().message, kErrOutOfMemory);
+  EXPECT_EQ(c.Program().LastParse().tagName, "t_block_begin1");
   // It stopped at the block whose scope and name passed the limit.
   uint64_t limit = fileSize * kTableBytesPerFileByte + kTableAllowance;
-  EXPECT_NEAR(double(c->m_ScopeTable.Scopes.size()),
+  EXPECT_NEAR(double(c.Program().Count().scopes),
               double(limit) / (sizeof(ScopeRecord) + sizeof(NameEntry)), 20.0);
   ExpectUsableAfterFailure(c);
 

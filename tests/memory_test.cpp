@@ -198,7 +198,6 @@ TEST(MemoryRecords, FillValuesAroundGrowth) {
   ASSERT_EQ(c->Init(0), S_OK);
   ASSERT_EQ(c->SetDefaultDataValue(1, 0x11), S_OK);  // used when the image grows
   ASSERT_EQ(c.Parse(w), S_OK);
-  EXPECT_EQ(c->m_CodeMemory.Capacity(), 0x200000u);
   ASSERT_EQ(c->SetDefaultDataValue(1, 0x22), S_OK);
   ASSERT_EQ(c->SetDefaultDataValue(2, 0x00), S_OK);
   EXPECT_EQ(Read(c, 1, 0x1FFFD, 5), (Bytes{0xFF, 0x12, 0x34, 0xAB, 0x11}));
@@ -213,9 +212,9 @@ TEST(MemoryRecords, AddressesBeyondTheLimitFailTheParse) {
     w.Start().BegLib("m").Org(1, 0).AbsVar({1, 2}).Org(segType, 0xFFFFFFF0u).AbsVar({3}).Finish();
     Component c;
     EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-    EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrOutOfMemory);
-    EXPECT_EQ(ReadImage(c->m_CodeMemory, 0, 3), (Bytes{1, 2, 0xFF}));  // earlier bytes stay
-    EXPECT_EQ(Range(c->m_CodeMemory.Capacity(), c->m_DataMemory.Capacity()), Range(0x20000, 4096));
+    EXPECT_EQ(c.Program().LastParse().message, kErrOutOfMemory);
+    EXPECT_EQ(c.Program().Read(1, 0, 3), (Bytes{1, 2, 0xFF}));  // earlier bytes stay
+    EXPECT_EQ(c.Program().Memory(1).highest, 1u);               // the refused record left no bounds
   }
 }
 
@@ -227,9 +226,9 @@ TEST(MemoryMethods, StatusStatementMapAndSafeArray) {
   EXPECT_EQ(c->GetMemoryInfo(0x33, &a, &b, &n), PARSER_E_NOT_PARSED);
   EXPECT_EQ(c->ReadMemory(0x33, 0, 4, nullptr), E_POINTER);
   EXPECT_EQ(c->ReadMemory(0x33, 0, 4, buf.data()), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(c->ReadMemSA(1, 0, 4, nullptr), E_POINTER);
+  EXPECT_EQ(c.Mem()->ReadMemSA(1, 0, 4, nullptr), E_POINTER);
   SAFEARRAY* psa = nullptr;
-  EXPECT_EQ(c->ReadMemSA(1, 0, 6, &psa), PARSER_E_NOT_PARSED);
+  EXPECT_EQ(c.Mem()->ReadMemSA(1, 0, 6, &psa), PARSER_E_NOT_PARSED);
   ASSERT_NE(psa, nullptr);
   EXPECT_EQ(Consume(psa), Bytes(6, 0));  // handed out all the same, zeroed
 
@@ -250,7 +249,7 @@ TEST(MemoryMethods, StatusStatementMapAndSafeArray) {
   EXPECT_EQ(Read(c, 0x40, 7, 10), (Bytes{0, 0x03, 0x05, 0, 0, 0, 0, 0, 0, 0x05}));
   EXPECT_EQ(Read(c, 0x40, 0xFFFFFFFEu, 4), Bytes(4, 0));  // the window does not wrap
   psa = nullptr;
-  EXPECT_EQ(c->ReadMemSA(1, 0x0F, 3, &psa), S_OK);
+  EXPECT_EQ(c.Mem()->ReadMemSA(1, 0x0F, 3, &psa), S_OK);
   ASSERT_NE(psa, nullptr);
   EXPECT_EQ(Consume(psa), (Bytes{0xFF, 0x5A, 0x5B}));
 }

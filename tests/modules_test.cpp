@@ -60,14 +60,15 @@ TEST(Version, EightIsReadWithItsSkipInformationNineAndLaterShowTheMessageOnceAnd
     const bool eight = v == 8;
     EXPECT_EQ(c.Parse(w), eight ? S_OK : PARSER_E_INVALID_FILE);
     EXPECT_EQ(MessageCapture::count, eight ? 0 : 1);
-    EXPECT_EQ(c->m_Modules.size(), eight ? 1u : 0u);
-    EXPECT_EQ(c->IsParsed(), eight);
-    const auto& f = c->m_FileInfo;
+    const api::Program p = c.Program();
+    EXPECT_EQ(p.Count().modules, eight ? 1u : 0u);
+    EXPECT_EQ(p.Parsed(), eight);
+    const api::FileFacts f = p.File();
     if (eight) {  // the later record overwrites the three version bytes
-      EXPECT_EQ(std::tie(f.m_ucUbrofVersion, f.m_ucUbrofMinor, f.m_ucUbrofRevision),
-                std::make_tuple(8, 1, 2));
+      EXPECT_EQ(std::tie(f.version, f.minor, f.revision), std::make_tuple(8u, 1u, 2u));
       continue;
     }
+    EXPECT_EQ(p.LastParse().rejectedVersion, v);
     EXPECT_EQ(MessageCapture::lastText,
               "Currently, MIRL Studio requires the UBROF object file version to be UBROF8 or "
               "earlier. See the 'Object files format and support' help section for more "
@@ -82,8 +83,12 @@ TEST(FramingRecords, ReadAndDroppedOrCutShort) {
   w.KeyValue("key", "value").KeyValue("", "").BegFile().BegPgm("after").End().Finish();
   Component ok;
   ASSERT_EQ(ok.Parse(w), S_OK);
-  ASSERT_EQ(ok->m_Modules.size(), 1u);
-  EXPECT_EQ(ok->m_Modules[0].m_pszName, "after");
+  ASSERT_EQ(ok.Program().Modules().size(), 1u);
+  EXPECT_EQ(ok.Program().Modules()[0].name, "after");
+  const std::vector<api::KeyValue> pairs = ok.Program().KeyValues();
+  ASSERT_EQ(pairs.size(), 2u);
+  EXPECT_EQ(std::tie(pairs[0].key, pairs[0].value, pairs[1].key, pairs[1].value),
+            std::make_tuple("key", "value", "", ""));
 
   const std::function<void(ubrofw::Writer&)> tails[] = {
       [](ubrofw::Writer& t) { t.Byte(0xC0).Zeros(4).Word(1).Zeros(5).Byte(4).Text("CO"); },
@@ -98,8 +103,9 @@ TEST(FramingRecords, ReadAndDroppedOrCutShort) {
     tail(cut);
     Component c;
     EXPECT_EQ(c.Parse(cut), PARSER_E_INVALID_FILE);
-    ASSERT_EQ(c->m_Modules.size(), 1u);
-    EXPECT_EQ(c->m_Modules[0].m_pszName, "kept");
+    ASSERT_EQ(c.Program().Modules().size(), 1u);
+    EXPECT_EQ(c.Program().Modules()[0].name, "kept");
+    EXPECT_EQ(c.Program().Count().keyValues, 0u);
   }
 }
 
@@ -112,29 +118,27 @@ TEST(Modules, BeginRecordFillsTheModuleAndOpensItsScope) {
   w.Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_Modules.size(), 2u);
-  const ModuleRecord& app = c->m_Modules[0];
-  EXPECT_EQ(std::tie(app.m_aucHeader[0], app.m_aucHeader[2], app.m_dateCreated, app.m_pszName),
+  const api::Program p = c.Program();
+  const std::vector<api::Module> m = p.Modules();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(std::tie(m[0].header[0], m[0].header[2], m[0].created, m[0].name),
             std::make_tuple(7, 9, kDec24_1999, "app"));
-  EXPECT_EQ(std::tie(app.m_ucDebug, app.m_usAux, app.m_usAux1, app.m_pszToolVersion),
+  EXPECT_EQ(std::tie(m[0].debug, m[0].aux, m[0].aux1, m[0].toolVersion),
             std::make_tuple(3, 0x1234, 0x5678, "V2.10A"));
-  const ModuleRecord& lib = c->m_Modules[1];
-  EXPECT_EQ(
-      std::tie(lib.m_dateCreated, lib.m_ucDebug, lib.m_usAux, lib.m_usAux1, lib.m_bHasToolVersion),
-      std::make_tuple(0.0, 0, 0, 0, false));
+  EXPECT_EQ(std::tie(m[1].created, m[1].debug, m[1].aux, m[1].aux1, m[1].hasToolVersion),
+            std::make_tuple(0.0, 0, 0, 0, false));
   // "V2.10A" has no leading number; the dropped record's 0.5 still counts.
-  EXPECT_EQ(c->m_SymbolTable.CompilerVersion, 0.5);
+  EXPECT_EQ(p.File().compilerVersion, 0.5);
 
-  const ScopeTable& st = c->m_ScopeTable;
-  ASSERT_EQ(st.Count(), 2u);
-  EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0, 1}));
+  ASSERT_EQ(p.Count().scopes, 2u);
+  EXPECT_EQ(p.RootScopes(), (std::vector<uint32_t>{0, 1}));
   for (uint32_t i = 0; i < 2; ++i) {
-    const ScopeRecord& s = st.Scopes[i];
-    EXPECT_EQ(std::tie(s.Kind, s.ModuleIndex, s.NameIndex, s.Hidden),
-              std::make_tuple(uint32_t(kScopeModule), i, kNone, i == 1))  // "?lib" is hidden
+    api::Scope s;
+    ASSERT_TRUE(p.GetScope(i, &s));
+    EXPECT_EQ(std::tie(s.kind, s.module, s.parent, s.hidden, m[i].scope),
+              std::make_tuple(unsigned(api::kModule), i, api::kNoId, i == 1, i))  // "?lib" hidden
         << i;
   }
-  EXPECT_EQ(st.CurrentScope, kNone);
 }
 
 TEST(Modules, CompilerVersionIsTheLargestLeadingNumber) {
@@ -154,7 +158,7 @@ TEST(Modules, CompilerVersionIsTheLargestLeadingNumber) {
     w.Finish();
     Component c;
     ASSERT_EQ(c.Parse(w), S_OK);
-    EXPECT_DOUBLE_EQ(c->m_SymbolTable.CompilerVersion, k.expected);
+    EXPECT_DOUBLE_EQ(c.Program().File().compilerVersion, k.expected);
   }
 }
 
@@ -167,12 +171,15 @@ TEST(SegmentGroups, GroupRecordsGrowTheTableAndCollectDefinitions) {
   w.Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_SegmentGroups.size(), 4u);
-  EXPECT_EQ(c->m_SegmentGroups[3].m_SymbolIds, (std::vector<uint32_t>{0, 1}));
-  EXPECT_EQ(c->m_SegmentGroups[3].m_MacroIds, (std::vector<uint32_t>{0}));
-  EXPECT_TRUE(c->m_SegmentGroups[1].m_SymbolIds.empty());
-  EXPECT_EQ(c->m_ScopeTable.Scopes[0].GroupRefs, (std::vector<uint32_t>{1, 0xFFFF}));
-  EXPECT_EQ(c->m_ScopeTable.Scopes[0].Symbols, (std::vector<uint32_t>{2}));
+  const std::vector<api::SegmentGroup> g = c.Program().SegmentGroups();
+  ASSERT_EQ(g.size(), 4u);
+  EXPECT_EQ(g[3].symbols, (std::vector<uint32_t>{0, 1}));
+  EXPECT_EQ(g[3].macros, (std::vector<uint32_t>{0}));
+  EXPECT_TRUE(g[1].symbols.empty());
+  api::Scope s;
+  ASSERT_TRUE(c.Program().GetScope(0, &s));
+  EXPECT_EQ(s.groupRefs, (std::vector<uint32_t>{1, 0xFFFF}));
+  EXPECT_EQ(s.symbols, (std::vector<uint32_t>{2}));
 
   // In a group the reference reads nothing either: these bytes are no tag.
   ubrofw::Writer w2;

@@ -1,8 +1,6 @@
 // The name table and t_scoped_name.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "TestSupport.h"
 
 using namespace mirl;
@@ -37,33 +35,29 @@ TEST(NameTable, TextsByKindAndLinksThatNeverEnd) {
 }
 
 TEST(ScopedName, FormsAppendEntriesAndACutRecordKeepsEarlierOnes) {
+  // Symbols named by index show each entry's text.
   ubrofw::Writer w;
   w.Start()
       .ScopedName1("func", kNone)  // 0
       .ScopedName2(0, 0x1234)      // 1: named by entry 0
       .ScopedName3(1, 7)           // 2: block 7 inside it
       .ScopedNameForm(4)           // unknown form: nothing but the form byte
-      .ScopedName1("", 2)          // 3: empty text
-      .Finish();
+      .ScopedName1("", 2)          // 3: empty text; its own text wins over the link
+      .BegPgm("m");
+  for (uint32_t i = 0; i < 4; ++i) w.SymbolDef2(1, 0, i, i, 0);
+  w.End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  const NameTable& t = c->m_NameTable;
-  ASSERT_EQ(t.Count(), 4u);
+  EXPECT_EQ(c.Program().Count().names, 4u);
   std::vector<std::string> names;
-  for (uint32_t i = 0; i < 4; ++i) names.push_back(t.GetName(i));
+  for (const api::Symbol& s : c.Program().Symbols()) names.push_back(s.name);
   EXPECT_EQ(names, (std::vector<std::string>{"func", "func", "block7", ""}));
-  EXPECT_EQ(t.Entry(0)->Kind, uint32_t(kNamePlain));
-  EXPECT_EQ(t.Entry(0)->Link, kNone);
-  const NameEntry* fn = t.Entry(1);
-  EXPECT_EQ(std::tie(fn->Kind, fn->SubKind, fn->Number, fn->HasText),
-            std::make_tuple(uint32_t(kNameScope), uint32_t(kSubFunction), 0x1234u, false));
-  EXPECT_EQ(t.Entry(2)->SubKind, uint32_t(kSubBlock));
-  EXPECT_EQ(t.Entry(3)->Link, 2u);
 
   ubrofw::Writer cut;
-  cut.Start().ScopedName1("kept", kNone).Byte(0xCD).Zeros(4).Byte(1).Long(10).Text("short");
+  cut.Start().ScopedName1("kept", kNone).BegPgm("m").SymbolDef2(1, 0, 0, 0, 0);
+  cut.Byte(0xCD).Zeros(4).Byte(1).Long(10).Text("short");
   Component d;
   EXPECT_EQ(d.Parse(cut), PARSER_E_INVALID_FILE);
-  EXPECT_EQ(d->m_NameTable.Count(), 1u);
-  EXPECT_EQ(d->m_NameTable.GetName(0), "kept");
+  EXPECT_EQ(d.Program().Count().names, 1u);
+  EXPECT_EQ(d.Program().Symbols().at(0).name, "kept");
 }

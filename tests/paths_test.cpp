@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "../source/FileMapper.h"
 #include "../source/PathIdentity.h"
 #include "TestSupport.h"
 
@@ -23,24 +24,34 @@ std::string UniqueName(const std::string& stem) {
 }  // namespace
 
 TEST(RemapSourceFile, PairsBaseDirectoryAndNullStrings) {
-  Component c;  // no parse needed
-  const FileMapper& m = c->m_FileMapper;
+  ubrofw::Writer w;
+  w.Start().BegLib("m").FileRef(0, "C:\\build\\src\\main.c").Org(1, 0x10);
+  w.SrcStat(1, 1, 1, 2).AbsVar({0}).End().Finish();
+  Component c;
+  ASSERT_EQ(c.Parse(w), S_OK);
+  const api::Program p = c.Program();
+  auto mapped = [&](size_t i) { return p.SourceFiles().at(i).mappedPath; };
+  uint32_t address = 0;
   Bstr stored("C:\\build\\src\\main.c"), host("E:\\work\\main.c"), other("F:\\x.c");
+  Bstr lower("c:\\build\\src\\main.c");
+  EXPECT_EQ(c->RemapSourceFile(&lower, &other), S_OK);
+  EXPECT_EQ(mapped(0), "C:\\build\\src\\main.c");  // pairs match the exact text only
   EXPECT_EQ(c->RemapSourceFile(nullptr, &host), E_POINTER);
   EXPECT_EQ(c->RemapSourceFile(&stored, nullptr), E_POINTER);
   EXPECT_EQ(c->RemapSourceFile(&stored, &host), S_OK);
   EXPECT_EQ(c->RemapSourceFile(&stored, &other), S_OK);  // the first pair stays
   EXPECT_EQ(stored.str() + host.str(), "C:\\build\\src\\main.cE:\\work\\main.c");
-  EXPECT_EQ(m.MapPath("C:\\build\\src\\main.c"), "E:\\work\\main.c");
-  EXPECT_EQ(m.MapPath("c:\\build\\src\\main.c"), "c:\\build\\src\\main.c");  // exact text only
-  Bstr empty(""), base("D:\\proj"), none;
+  EXPECT_EQ(mapped(0), "E:\\work\\main.c");
+  // A base directory forgets the pairs and resolves relative host paths.
+  Bstr empty(""), base("D:\\proj"), inBase("D:\\proj\\main.c"), none;
   EXPECT_EQ(c->RemapSourceFile(&empty, &base), S_OK);
-  EXPECT_EQ(m.BaseDirectory(), "D:\\proj");
-  EXPECT_EQ(m.MappingCount(), 0u);  // forgotten
-  EXPECT_EQ(c->RemapSourceFile(&stored, &host), S_OK);
+  EXPECT_EQ(mapped(0), "C:\\build\\src\\main.c");
+  EXPECT_EQ(c->RemapSourceFile(&stored, &inBase), S_OK);
+  EXPECT_TRUE(p.AddressOfLine("main.c", 0, &address));
+  EXPECT_EQ(address, 0x10u);
   EXPECT_EQ(c->RemapSourceFile(&none, &none), S_OK);  // null strings are empty paths
-  EXPECT_EQ(m.BaseDirectory(), "");
-  EXPECT_EQ(m.MappingCount(), 0u);
+  EXPECT_EQ(mapped(0), "C:\\build\\src\\main.c");
+  EXPECT_FALSE(p.AddressOfLine("main.c", 0, &address));  // no base directory now
 }
 
 TEST(FileMapper, UnmapFindsTheSameFileSpelledDifferently) {

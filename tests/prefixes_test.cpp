@@ -62,21 +62,18 @@ struct Record {
 // The records of a file in order, read with the handlers the parse uses,
 // up to the end record or the record that fails.
 std::vector<Record> Records(const std::string& path) {
-  Component c;
-  CMirlParserUbrof* p = c.get();
-  ParserTables t = {&p->m_FileInfo,    &p->m_NameTable,  &p->m_TypeTable,    &p->m_SegmentGroups,
-                    &p->m_Modules,     &p->m_ScopeTable, &p->m_SymbolTable,  &p->m_SymbolIndex,
-                    &p->m_Macros,      &p->m_CodeMemory, &p->m_EepromMemory, &p->m_DataMemory,
-                    &p->m_SourceFiles, &p->m_Statements, &p->m_FileNames,    &p->m_StatementRuns};
-  CParser parser(t);
+  const TagEntry* handlers[256] = {};
+  for (const TagEntry& e : kTagTable) handlers[e.Code] = &e;
+  testsupport::OwnTables t;
+  CParser parser(t.Get());
   std::vector<Record> records;
   if (!parser.Open(path.c_str())) return records;
-  parser.m_pszObjectFile = path.c_str();
+  parser.m_pszObjectFile = path.c_str();  // embedded sources go beside the file
   try {
     for (;;) {
       Record r = {parser.Tell(), parser.ReadByte()};
       records.push_back(r);
-      const TagEntry* entry = parser.m_TagHandlers[r.Tag];
+      const TagEntry* entry = handlers[r.Tag];
       if (entry ? (parser.*(entry->Handler))() != 0 : !parser.SkipUnknownTag(uint8_t(r.Tag))) break;
       if (r.Tag == 0xFF) break;
     }
@@ -172,7 +169,7 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int
   EXPECT_EQ(ParseBytes(whole, bytes, bytes.size(), path),
             wholeFileParses ? S_OK : PARSER_E_INVALID_FILE)
       << file;
-  querydriver::DriveAll(whole.get());
+  querydriver::DriveAll(whole.Itf());
 
   std::vector<size_t> lengths = PrefixLengths(Records(path), bytes.size(), fieldsCut);
   KeepShard(lengths);
@@ -191,7 +188,7 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int
     // Every query over a cut parse now and then (each run costs about as much
     // as a parse of the whole file).
     const size_t every = EveryPrefix() ? 1024 : 32;
-    if (i % every == 0) querydriver::DriveAll(c.get());
+    if (i % every == 0) querydriver::DriveAll(c.Itf());
     if (i % (4 * every) == 0 && wholeFileParses) {
       // A later parse of the whole file is still accepted.
       EXPECT_EQ(ParseBytes(c, bytes, bytes.size(), path), S_OK) << file << " after " << n;

@@ -9,7 +9,6 @@
 #include "TestSupport.h"
 
 using namespace mirl;
-using testsupport::Component;
 using testsupport::UniquePath;
 
 namespace {
@@ -26,7 +25,6 @@ uint32_t Value(uint64_t i, int n) {
 }
 
 struct BigFile : ::testing::Test {
-  Component c;
   std::unique_ptr<CParser> parser;
   std::vector<uint8_t> bytes;
 
@@ -35,12 +33,7 @@ struct BigFile : ::testing::Test {
     for (size_t i = 0; i < size; ++i) bytes[i] = At(i);
     std::string path = UniquePath("big");
     ASSERT_TRUE(testsupport::WriteFile(path, bytes));
-    CMirlParserUbrof* p = c.get();
-    ParserTables t = {&p->m_FileInfo,    &p->m_NameTable,  &p->m_TypeTable,    &p->m_SegmentGroups,
-                      &p->m_Modules,     &p->m_ScopeTable, &p->m_SymbolTable,  &p->m_SymbolIndex,
-                      &p->m_Macros,      &p->m_CodeMemory, &p->m_EepromMemory, &p->m_DataMemory,
-                      &p->m_SourceFiles, &p->m_Statements, &p->m_FileNames,    &p->m_StatementRuns};
-    parser.reset(new CParser(t));
+    parser.reset(new CParser(ParserTables{}));  // the primitives use no table
     ASSERT_TRUE(parser->Open(path.c_str()));
   }
   bool RaisesEndOfFile(const std::function<void()>& f) {

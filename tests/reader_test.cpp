@@ -12,27 +12,12 @@ using testsupport::UniquePath;
 
 namespace {
 
-ParserTables TablesOf(Component& c) {
-  CMirlParserUbrof* p = c.get();
-  return {&p->m_FileInfo,    &p->m_NameTable,  &p->m_TypeTable,    &p->m_SegmentGroups,
-          &p->m_Modules,     &p->m_ScopeTable, &p->m_SymbolTable,  &p->m_SymbolIndex,
-          &p->m_Macros,      &p->m_CodeMemory, &p->m_EepromMemory, &p->m_DataMemory,
-          &p->m_SourceFiles, &p->m_Statements, &p->m_FileNames,    &p->m_StatementRuns};
+// Parses raw bytes; what ended the parse is in Program().LastParse().
+HRESULT ParseBytes(Component& c, const std::vector<uint8_t>& bytes) {
+  std::string path = UniquePath("raw");
+  testsupport::WriteFile(path, bytes);
+  return c.ParsePath(path);
 }
-
-// Runs a CParser over raw bytes with a fresh set of tables.
-struct RawParse {
-  Component c;
-  ParseDiagnostic diag;
-  int Run(const std::vector<uint8_t>& bytes) {
-    std::string path = UniquePath("raw");
-    testsupport::WriteFile(path, bytes);
-    CParser parser(TablesOf(c));
-    int r = parser.ParseFile(path.c_str());
-    diag = parser.Diagnostic();
-    return r;
-  }
-};
 
 // A file that declares skip information for unknown tags, then the bytes.
 ubrofw::Writer WithSkips(std::vector<std::pair<uint8_t, uint8_t>> pairs) {
@@ -53,12 +38,11 @@ std::string Error(const std::function<void()>& f) {
 }  // namespace
 
 TEST(Reader, PrimitivesAreBigEndianAndStopAtTheEnd) {
-  Component c;
   std::unique_ptr<CParser> parser;
   auto open = [&](const std::vector<uint8_t>& bytes) {
     std::string path = UniquePath("prim");
     testsupport::WriteFile(path, bytes);
-    parser.reset(new CParser(TablesOf(c)));
+    parser.reset(new CParser(ParserTables{}));  // the primitives use no table
     ASSERT_TRUE(parser->Open(path.c_str()));
   };
   open({0xFF, 0x12, 0x34, 0x80, 0x00, 0x00, 0x01});
@@ -84,16 +68,16 @@ TEST(Reader, HugeLengthsAndSkipsFailAtTheNextRead) {
   // try to allocate (the sanitizer build would report that).
   ubrofw::Writer w;
   w.Start().Byte(0xC9).Zeros(4).Long(0xFFFFFFF0u);
-  RawParse r;
-  EXPECT_EQ(r.Run(w.bytes), 0);
-  EXPECT_STREQ(r.diag.pszMessage, kErrUnexpectedEof);
-  EXPECT_STREQ(r.diag.pszTagName, "t_key_value");
+  Component c, d;
+  EXPECT_EQ(ParseBytes(c, w.bytes), PARSER_E_INVALID_FILE);
+  EXPECT_EQ(c.Program().LastParse().message, kErrUnexpectedEof);
+  EXPECT_EQ(c.Program().LastParse().tagName, "t_key_value");
   // A skip beyond the end succeeds; reading the next tag fails.
   ubrofw::Writer s = WithSkips({{0x99, 0xFF}});
   s.Byte(0x99).Long(1000);
-  EXPECT_EQ(r.Run(s.bytes), 0);
-  EXPECT_STREQ(r.diag.pszMessage, kErrUnexpectedEof);
-  EXPECT_EQ(r.diag.lRecordOffset, long(s.Size()) + 1000);
+  EXPECT_EQ(ParseBytes(d, s.bytes), PARSER_E_INVALID_FILE);
+  EXPECT_EQ(d.Program().LastParse().message, kErrUnexpectedEof);
+  EXPECT_EQ(d.Program().LastParse().recordOffset, int64_t(s.Size()) + 1000);
 }
 
 TEST(TagLoop, EndRecordUnknownTagsAndSkipInformation) {
@@ -133,28 +117,23 @@ TEST(TagLoop, EndRecordUnknownTagsAndSkipInformation) {
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
-    RawParse r;
-    EXPECT_EQ(r.Run(k.bytes), k.result);
-    if (k.message) {
-      EXPECT_STREQ(r.diag.pszMessage, k.message);
-    }
+    Component c;
+    EXPECT_EQ(ParseBytes(c, k.bytes), k.result ? S_OK : PARSER_E_INVALID_FILE);
+    const api::ParseEnd e = c.Program().LastParse();
+    EXPECT_EQ(e.message, k.message ? k.message : "");
     if (k.message == kErrUnknownTag) {
-      EXPECT_EQ(r.diag.nTag, 0x99);
+      EXPECT_EQ(e.tag, 0x99);
     }
   }
 }
 
-TEST(TagLoop, OlderScopeRecordsAndMissingPathsFail) {
+TEST(TagLoop, OlderScopeRecordsFail) {
   for (uint8_t tag : {uint8_t(0x50), uint8_t(0x48)}) {
     ubrofw::Writer w;
     w.Start().Byte(tag).Eof();
-    RawParse r;
-    EXPECT_EQ(r.Run(w.bytes), 0);
-    EXPECT_STREQ(r.diag.pszMessage, kErrHandlerFailed);
-    EXPECT_EQ(r.diag.nTag, tag);
+    Component c;
+    EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
+    EXPECT_EQ(c.Program().LastParse().message, kErrHandlerFailed);
+    EXPECT_EQ(c.Program().LastParse().tag, tag);
   }
-  Component c;
-  CParser parser(TablesOf(c));
-  for (const char* path : {static_cast<const char*>(nullptr), "", "/nonexistent/dir/x.d90"})
-    EXPECT_EQ(parser.ParseFile(path), 0);
 }

@@ -237,7 +237,7 @@ std::string SampleName(const ::testing::TestParamInfo<Sample>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Samples, RealFile, ::testing::ValuesIn(kSamples), SampleName);
 
-std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
+std::vector<LONG> Dies(IMirlParser3* c, LONG parent, LONG tag) {
   VARIANT v;
   VariantInit(&v);
   std::vector<LONG> out;
@@ -254,10 +254,17 @@ std::vector<LONG> Dies(CMirlParserUbrof* c, LONG parent, LONG tag) {
 // ---- Every table answers ---------------------------------------------------------
 
 TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
-  CMirlParserUbrof* c = c_.get();
+  IMirlParser* c = c_.Itf();
+  IMirlParser3* p3 = c_.P3();
+  const mirl::api::Program prog = c_.Program();
+  const mirl::api::Counts n = prog.Count();
+  auto hidden = [&](ULONG id) {
+    mirl::api::Scope s;
+    return prog.GetScope(id, &s) && s.hidden;
+  };
   // Scopes: every id answers, one beyond fails; a scope with code lies in
   // program memory.
-  const ULONG scopes = c->m_ScopeTable.Count();
+  const ULONG scopes = n.scopes;
   ASSERT_GT(scopes, 0u);
   std::vector<ULONG> start(scopes + 1), size(scopes + 1);
   for (ULONG id = 0; id <= scopes; ++id) {
@@ -279,8 +286,8 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   // out; a closed scope's code lies inside its parent's.
   std::vector<unsigned> seen(scopes, 0);
   std::vector<ULONG> work = {0xFFFFFFFF};
-  for (ULONG root : c->m_ScopeTable.RootScopes)
-    if (c->m_ScopeTable.Scopes[root].Hidden) {
+  for (ULONG root : prog.RootScopes())
+    if (hidden(root)) {
       ++seen[root];
       work.push_back(root);
     }
@@ -305,7 +312,7 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   for (ULONG id = 0; id < scopes; ++id) EXPECT_EQ(seen[id], 1u) << "scope " << id;
 
   // Symbols: name, type and location for every id.
-  const ULONG symbols = c->m_SymbolTable.Count();
+  const ULONG symbols = n.symbols;
   ASSERT_GT(symbols, 0u);
   for (ULONG id = 0; id <= symbols; ++id) {
     Bstr name;
@@ -320,7 +327,7 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   }
 
   // Statements: type bytes carry bit 0 and nothing above bit 2.
-  const ULONG statements = ULONG(c->m_Statements.size());
+  const ULONG statements = n.statements;
   ASSERT_GT(statements, 0u);
   for (ULONG id = 0; id <= statements; ++id) {
     ULONG address = 0;
@@ -331,7 +338,7 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   }
 
   // Types: every id has a name and attributes; structures list their members.
-  const ULONG types = c->m_TypeTable.TypeCount();
+  const ULONG types = n.types;
   for (ULONG id = 0; id <= types; ++id) {
     Bstr name;
     ULONG sz = 0, spec = 0, elements = 0, ptr = 0, ref = 0, refMem = 0;
@@ -342,7 +349,9 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
     if (id == types) break;
     HRESULT hr = c->GetRefferedType(id, &ref, &refMem);
     EXPECT_TRUE(hr == E_FAIL || (hr == S_OK && ref < types)) << id;
-    const uint32_t typeKind = c->m_TypeTable.Types[id].Kind;
+    mirl::api::Type t;
+    ASSERT_TRUE(prog.GetType(id, &t));
+    const uint32_t typeKind = t.kind;
     for (ULONG m = 0; (typeKind == 17 || typeKind == 18 || typeKind == 52) && m < elements; ++m) {
       Bstr member;  // a structure, union or class
       ULONG memberType = 0, offset = 0;
@@ -352,7 +361,7 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   }
 
   // Source files.
-  const ULONG files = ULONG(c->m_SourceFiles.size());
+  const ULONG files = n.sourceFiles;
   ASSERT_GT(files, 0u);
   for (ULONG id = 0; id <= files; ++id) {
     Bstr path;
@@ -367,10 +376,10 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   // Dies: the walk from the root's modules, and from the hidden (library)
   // modules it leaves out, reaches every scope once.
   std::vector<unsigned> dieSeen(scopes + symbols + 1, 0);
-  std::vector<LONG> dieWork = Dies(c, 0, 0x11);
-  for (ULONG root : c->m_ScopeTable.RootScopes) {
+  std::vector<LONG> dieWork = Dies(p3, 0, 0x11);
+  for (ULONG root : prog.RootScopes()) {
     bool listed = std::find(dieWork.begin(), dieWork.end(), LONG(root + 1)) != dieWork.end();
-    EXPECT_NE(listed, bool(c->m_ScopeTable.Scopes[root].Hidden)) << "module " << root;
+    EXPECT_NE(listed, hidden(root)) << "module " << root;
     if (!listed) dieWork.push_back(LONG(root + 1));
   }
   while (!dieWork.empty()) {
@@ -380,20 +389,20 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
     ASSERT_LE(ULONG(die), scopes + symbols);
     ++dieSeen[die];
     LONG tag = -1;
-    EXPECT_EQ(c->GetTag(die, &tag), S_OK);
+    EXPECT_EQ(p3->GetTag(die, &tag), S_OK);
     VARIANT v;
     VariantInit(&v);
-    EXPECT_EQ(c->GetAttr(die, 0x03, &v), S_OK) << die;
+    EXPECT_EQ(p3->GetAttr(die, 0x03, &v), S_OK) << die;
     EXPECT_EQ(v.vt, VT_BSTR) << die;
     VariantClear(&v);
     if (ULONG(die) <= scopes) {
-      EXPECT_EQ(c->GetAttr(die, 0x4000, &v), S_OK);
+      EXPECT_EQ(p3->GetAttr(die, 0x4000, &v), S_OK);
       EXPECT_EQ(v.lVal, die - 1);
-      for (LONG child : Dies(c, die, 0)) dieWork.push_back(child);
+      for (LONG child : Dies(p3, die, 0)) dieWork.push_back(child);
     }
   }
   for (ULONG id = 0; id < scopes; ++id) EXPECT_EQ(dieSeen[id + 1], 1u) << "scope die " << id + 1;
-  std::vector<LONG> rootSymbols = Dies(c, 0, 0x34);
+  std::vector<LONG> rootSymbols = Dies(p3, 0, 0x34);
   EXPECT_EQ(std::set<LONG>(rootSymbols.begin(), rootSymbols.end()).size(), rootSymbols.size());
   for (LONG die : rootSymbols) EXPECT_GT(ULONG(die), scopes);
 }
@@ -432,7 +441,7 @@ TEST_P(RealFile, ProgramMemoryEqualsTheHexImage) {
       hexRuns.back().second = b.first;
     else
       hexRuns.emplace_back(b.first, b.first);
-  EXPECT_EQ(c_->MemoryWritten().Code.Runs(), hexRuns);
+  EXPECT_EQ(c_.Program().Memory(1).written, hexRuns);
 }
 
 // ---- Public symbols against the linker's map listing ------------------------------
@@ -454,7 +463,7 @@ TEST_P(RealFile, MapEntriesAgreeWithLabelsAndSymbolLocations) {
   EXPECT_NEAR(built, linked, 0.5 / 86400);
 
   // Every symbol by name, with its location, through the interface.
-  const ULONG symbols = c_->m_SymbolTable.Count();
+  const ULONG symbols = c_.Program().Count().symbols;
   struct Location {
     HRESULT hr;
     unsigned char kind = 0xEE, mem = 0xEE;
@@ -524,36 +533,35 @@ TEST_P(RealFile, MapEntriesAgreeWithLabelsAndSymbolLocations) {
 // ---- Statements and the address/line lookups ---------------------------------------
 
 TEST_P(RealFile, StatementsLieInProgramMemoryAndMapBackToThemselves) {
-  CMirlParserUbrof* c = c_.get();
-  const auto& stats = c->m_Statements;
-  const auto& runs = c->m_StatementRuns;
-  std::vector<uint32_t> runOf(stats.size(), mirl::kNone);
-  for (uint32_t r = 0; r < runs.size(); ++r)
-    for (uint32_t k = 0; k < runs[r].Count; ++k) runOf[runs[r].FirstStatement + k] = r;
-  auto end = [&](uint32_t id) { return stats[id].Address + stats[id].Length; };
-  auto runEnd = [&](uint32_t r) { return end(runs[r].FirstStatement + runs[r].Count - 1); };
+  IMirlParser* c = c_.Itf();
+  const mirl::api::Program prog = c_.Program();
+  const std::vector<mirl::api::Statement> stats = prog.Statements();
+  const std::vector<mirl::api::StatementRun> runs = prog.StatementRuns();
+  const std::vector<mirl::api::SourceFile> files = prog.SourceFiles();
+  auto end = [&](uint32_t id) { return stats[id].address + stats[id].length; };
+  auto runEnd = [&](uint32_t r) { return end(runs[r].first + runs[r].count - 1); };
 
   size_t self = 0;
   for (uint32_t id = 0; id < stats.size(); ++id) {
-    const mirl::StatementRecord& s = stats[id];
+    const mirl::api::Statement& s = stats[id];
     SCOPED_TRACE("statement " + std::to_string(id));
-    ASSERT_NE(runOf[id], mirl::kNone);
-    EXPECT_LE(low_, s.Address);
-    EXPECT_LE((s.Length ? end(id) - 1 : s.Address), high_);
+    ASSERT_NE(s.run, mirl::api::kNoId);
+    EXPECT_LE(low_, s.address);
+    EXPECT_LE((s.length ? end(id) - 1 : s.address), high_);
 
     BSTR path = nullptr;
     ULONG line = 0, col = 0, lineEnd = 0, colEnd = 0, startOut = 0;
     HRESULT hr =
-        c->GetSourceFromProgMemAddress(s.Address, &path, &line, &col, &lineEnd, &colEnd, &startOut);
+        c->GetSourceFromProgMemAddress(s.address, &path, &line, &col, &lineEnd, &colEnd, &startOut);
     std::string file = platform::BstrToAnsi(path);
     SysFreeString(path);
-    if (s.Length == 0) {
+    if (s.length == 0) {
       // A statement without code covers no address; whatever answers there
       // is another statement that does.
       bool other = hr != S_OK;
       for (uint32_t k = 0; k < stats.size(); ++k)
-        other |= k != id && stats[k].Address == startOut && stats[k].Line == line &&
-                 startOut <= s.Address && s.Address < end(k);
+        other |= k != id && stats[k].address == startOut && stats[k].line == line &&
+                 startOut <= s.address && s.address < end(k);
       EXPECT_TRUE(other);
       continue;
     }
@@ -561,10 +569,12 @@ TEST_P(RealFile, StatementsLieInProgramMemoryAndMapBackToThemselves) {
     // The innermost scope at the address is the scope whose run holds the
     // statement: only that scope's runs are searched.
     ULONG scope = 0;
-    ASSERT_EQ(c->GetScopeFromProgMemAddress(s.Address, 0, &scope), S_OK);
-    const auto& scopeRuns = c->m_ScopeTable.Scopes[scope].StatementRuns;
-    ASSERT_NE(std::find(scopeRuns.begin(), scopeRuns.end(), runOf[id]), scopeRuns.end())
-        << "run " << runOf[id] << " is not a run of scope " << scope;
+    ASSERT_EQ(c->GetScopeFromProgMemAddress(s.address, 0, &scope), S_OK);
+    mirl::api::Scope owner;
+    ASSERT_TRUE(prog.GetScope(scope, &owner));
+    const std::vector<uint32_t>& scopeRuns = owner.statementRuns;
+    ASSERT_NE(std::find(scopeRuns.begin(), scopeRuns.end(), s.run), scopeRuns.end())
+        << "run " << s.run << " is not a run of scope " << scope;
 
     // Which statement answers. A run is passed over when its last statement
     // ends below the address (the cheap test assumes ascending addresses), so
@@ -573,37 +583,37 @@ TEST_P(RealFile, StatementsLieInProgramMemoryAndMapBackToThemselves) {
     // scope's other runs, the first run and lowest id covering the address
     // wins; runs of one scope are begun in id order, so that is the lowest
     // covering id.
-    uint32_t expected = mirl::kNone;
+    uint32_t expected = mirl::api::kNoId;
     for (uint32_t r : scopeRuns) {
-      if (runs[r].Count == 0 || runEnd(r) < s.Address) continue;
-      for (uint32_t k = runs[r].FirstStatement; k < runs[r].FirstStatement + runs[r].Count; ++k)
-        if (stats[k].Address <= s.Address && s.Address < end(k)) expected = std::min(expected, k);
+      if (runs[r].count == 0 || runEnd(r) < s.address) continue;
+      for (uint32_t k = runs[r].first; k < runs[r].first + runs[r].count; ++k)
+        if (stats[k].address <= s.address && s.address < end(k)) expected = std::min(expected, k);
     }
-    if (expected == mirl::kNone) {
+    if (expected == mirl::api::kNoId) {
       EXPECT_EQ(hr, E_FAIL);
-      EXPECT_LT(runEnd(runOf[id]), s.Address) << "only a passed-over run explains a miss";
+      EXPECT_LT(runEnd(s.run), s.address) << "only a passed-over run explains a miss";
       continue;
     }
     ASSERT_EQ(hr, S_OK);
-    const mirl::StatementRecord& t = stats[expected];
+    const mirl::api::Statement& t = stats[expected];
     EXPECT_EQ(std::make_tuple(startOut, line, col, lineEnd, colEnd),
-              std::make_tuple(ULONG(t.Address), ULONG(t.Line), ULONG(t.Column),
-                              ULONG(t.Line) + t.LineSpan, ULONG(t.ColumnEnd)));
-    ASSERT_GE(runs[runOf[expected]].File, 0);
-    EXPECT_EQ(file, c->m_SourceFiles[runs[runOf[expected]].File].Path);
+              std::make_tuple(t.address, t.line, t.column, t.lineEnd, t.columnEnd));
+    ASSERT_LT(t.file, files.size());
+    EXPECT_EQ(file, files[t.file].path);
     self += expected == id;
 
     // Back from the source line: some statement of that file covering the
     // line answers, at its own address.
     Bstr stored(file);
     ULONG address = 0;
-    ASSERT_EQ(c->GetProgMemAddressFromSource(&stored, s.Line, 0, &address), S_OK);
+    ASSERT_EQ(c->GetProgMemAddressFromSource(&stored, s.line, 0, &address), S_OK);
     bool covered = false;
-    for (uint32_t r : c->m_SourceFiles[runs[runOf[id]].File].StatementRuns)
-      for (uint32_t k = runs[r].FirstStatement; k < runs[r].FirstStatement + runs[r].Count; ++k)
-        covered |= stats[k].Address == address && stats[k].Line <= s.Line &&
-                   s.Line <= uint32_t(stats[k].Line) + stats[k].LineSpan;
-    EXPECT_TRUE(covered) << "line " << s.Line << " answered 0x" << std::hex << address;
+    ASSERT_LT(s.file, files.size());
+    for (uint32_t r : files[s.file].statementRuns)
+      for (uint32_t k = runs[r].first; k < runs[r].first + runs[r].count; ++k)
+        covered |=
+            stats[k].address == address && stats[k].line <= s.line && s.line <= stats[k].lineEnd;
+    EXPECT_TRUE(covered) << "line " << s.line << " answered 0x" << std::hex << address;
   }
   // The exceptions are few: almost every statement maps back to itself.
   EXPECT_GE(self, stats.size() * 3 / 4);
@@ -635,15 +645,16 @@ TEST(RealFileRefused, NewerVersionsAfterTheirTimeOfBuildAndFilesThatAreNotUbrof)
     EXPECT_EQ(c->ValidateObjectFile(&b), k.revision ? S_OK : PARSER_E_INVALID_FILE);
     EXPECT_EQ(c.ParsePath(path), PARSER_E_INVALID_FILE);
     EXPECT_EQ(MessageCapture::count, k.revision ? 1 : 0);
-    EXPECT_FALSE(c->IsParsed());
+    const mirl::api::Program prog = c.Program();
+    EXPECT_FALSE(prog.Parsed());
     ULONG lo = 0, hi = 0, blocks = 0;
     EXPECT_EQ(c->GetMemoryInfo(1, &lo, &hi, &blocks), PARSER_E_NOT_PARSED);
     if (k.revision) {
       EXPECT_NE(MessageCapture::lastText.find("UBROF8 or earlier"), std::string::npos);
-      EXPECT_EQ(c->m_ScopeTable.Count() + c->m_SymbolTable.Count(), 0u);
-      EXPECT_EQ(c->m_FileInfo.m_ucUbrofVersion, 10);
-      EXPECT_EQ(c->m_FileInfo.m_ucUbrofRevision, k.revision);
-      EXPECT_NEAR(c->m_FileInfo.m_dateTimeOfBuild, k.date, 1e-9);
+      EXPECT_EQ(prog.Count().scopes + prog.Count().symbols, 0u);
+      EXPECT_EQ(prog.File().version, 10u);
+      EXPECT_EQ(prog.File().revision, k.revision);
+      EXPECT_NEAR(prog.File().timeOfBuild, k.date, 1e-9);
     }
   }
 }

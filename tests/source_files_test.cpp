@@ -60,7 +60,8 @@ TEST(SourceFiles, ReferencesTheCurrentFileAndStatusCodes) {
   w.NewFile(40).SrcStat(4, 1, 4, 1).AbsVar({0});        // 3: beyond the list: no file
   w.End().Finish();
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_SourceFiles.size(), 2u);
+  const api::Program prog = c.Program();
+  ASSERT_EQ(prog.Count().sourceFiles, 2u);
   EXPECT_EQ(c->GetSourceFileInfo(2, &path, &d, &lang, &temp), PARSER_E_BAD_ID);
   EXPECT_EQ(std::make_tuple(path.str(), d, int(lang)),
             std::make_tuple(std::string("keep"), 5.0, 7));
@@ -71,11 +72,14 @@ TEST(SourceFiles, ReferencesTheCurrentFileAndStatusCodes) {
   EXPECT_EQ(temp, 0);
   PathOf(c, 1, &stamp);
   EXPECT_EQ(stamp, 0.0);
-  EXPECT_EQ(c->m_ScopeTable.Scopes[0].FileRefs, (std::vector<uint32_t>{0, 0, kNone, 1}));
-  ASSERT_EQ(c->m_StatementRuns.size(), 4u);
-  const int32_t files[] = {0, 1, -1, -1};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(c->m_StatementRuns[size_t(i)].File, files[i]) << i;
-  EXPECT_EQ(c->m_SourceFiles[1].StatementRuns, std::vector<uint32_t>{1});
+  api::Scope m;
+  ASSERT_TRUE(prog.GetScope(0, &m));
+  EXPECT_EQ(m.fileRefs, (std::vector<uint32_t>{0, 0, api::kNoId, 1}));
+  const std::vector<api::StatementRun> runs = prog.StatementRuns();
+  ASSERT_EQ(runs.size(), 4u);
+  const uint32_t files[] = {0, 1, api::kNoId, api::kNoId};
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(runs[i].file, files[i]) << i;
+  EXPECT_EQ(prog.SourceFiles()[1].statementRuns, std::vector<uint32_t>{1});
   // A mapped path replaces the stored one; a file without a pair keeps its own.
   Bstr stored("C:\\Src\\A.c"), host("/host/one.c");
   ASSERT_EQ(c->RemapSourceFile(&stored, &host), S_OK);
@@ -101,7 +105,7 @@ TEST(EmbeddedSources, NamedAfterTheBaseNameAndCountedInBase9) {
   const char* names[] = {"main_emb.c",  "main_emb1.c", "main_emb2.c", "main_emb3.c",
                          "main_emb4.c", "main_emb5.c", "main_emb6.c", "main_emb7.c",
                          "main_emb8.c", "main_emb10.c"};
-  ASSERT_EQ(c->m_SourceFiles.size(), 10u);
+  ASSERT_EQ(c.Program().Count().sourceFiles, 10u);
   for (ULONG i = 0; i < 10; ++i) {
     DATE stamp;
     unsigned char temp;
@@ -115,7 +119,9 @@ TEST(EmbeddedSources, NamedAfterTheBaseNameAndCountedInBase9) {
   EXPECT_TRUE(exists);
   EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb10.c")), "9\r\n");
   // Each became reference 0; the last one is file 0 again.
-  EXPECT_EQ(c->m_ScopeTable.Scopes[0].FileRefs, std::vector<uint32_t>{0});
+  api::Scope m;
+  ASSERT_TRUE(c.Program().GetScope(0, &m));
+  EXPECT_EQ(m.fileRefs, std::vector<uint32_t>{0});
 }
 
 TEST(EmbeddedSources, UnwritableTargetLosesNothingElse) {
@@ -131,14 +137,14 @@ TEST(EmbeddedSources, UnwritableTargetLosesNothingElse) {
   EXPECT_EQ(PathOf(c, 0, nullptr, &temp), Join(Join(dir, "embedded_source"), "lost_emb.c"));
   EXPECT_EQ(temp, 1);
   EXPECT_EQ(PathOf(c, 1), "after.c");  // the lines were consumed
-  EXPECT_EQ(c->m_StatementRuns.at(0).File, 0);
+  EXPECT_EQ(c.Program().StatementRuns().at(0).file, 0u);
 
   // Cut short inside the lines: the parse fails, nothing is registered.
   ubrofw::Writer cut;
   cut.Start().BegLib("m").Byte(0x46).Word(3).ByteString("s.c").WordString("one").Word(500);
   Component d;
   EXPECT_EQ(ParseIn(d, cut, Join(dir, "cut.d90")), PARSER_E_INVALID_FILE);
-  EXPECT_TRUE(d->m_SourceFiles.empty());
+  EXPECT_EQ(d.Program().Count().sourceFiles, 0u);
 }
 
 TEST(EmbeddedSources, ObjectFileWithoutFolderExtractsBelowTheCurrentDirectory) {

@@ -153,7 +153,7 @@ struct TwoModuleProgram : ::testing::Test {
 }  // namespace
 
 TEST_F(TwoModuleProgram, EveryCodeByteFindsItsStatement) {
-  ASSERT_EQ(c->m_SourceFiles.size(), p.files.size());
+  ASSERT_EQ(c.Program().Count().sourceFiles, p.files.size());
   for (size_t i = 0; i < p.kept.size(); ++i) {
     const Expected& e = p.kept[i];
     ULONG address = 0;
@@ -265,14 +265,14 @@ TEST(Statements, FieldsAreZeroBasedAndWrapLikeTheFile) {
   w.BlockEnd().End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_Statements.size(), 4u);
-  const StatementRecord& t = c->m_Statements[1];
-  EXPECT_EQ(t.LineSpan, uint8_t(3 - 7));
-  EXPECT_EQ(t.Column, 4u);  // only the low 8 bits of 0x105
-  EXPECT_EQ(c->m_Statements[2].Line, 0xFFFFu);
-  EXPECT_EQ(c->m_StatementRuns[1].MaxEndLine, 0xFFFF);
+  const std::vector<api::Statement> t = c.Program().Statements();
+  ASSERT_EQ(t.size(), 4u);
+  EXPECT_EQ(t[1].lineEnd - t[1].line, uint8_t(3 - 7));
+  EXPECT_EQ(t[1].column, 4u);  // only the low 8 bits of 0x105
+  EXPECT_EQ(t[2].line, 0xFFFFu);
+  EXPECT_EQ(c.Program().StatementRuns()[1].maxEndLine, 0xFFFF);
   const uint8_t types[] = {0x03, 0x05, 0x05, 0x01};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(c->m_Statements[size_t(i)].StatementType, types[i]);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(t[size_t(i)].type, types[i]);
   ULONG address = 0;
   for (ULONG line : {9u, 10u, 11u}) {
     EXPECT_EQ(AddressOf(c, "C:\\s\\a.c", line, &address), S_OK);
@@ -296,13 +296,17 @@ TEST(Statements, PendingStatementsTakeTheFirstCodeOrAreDropped) {
   w.BegLib("n").Org(1, 0x80).AbsVar({12}).End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_Statements.size(), 3u);
-  EXPECT_EQ(c->m_Statements[0].Line, 1u);  // the second of the two in a row
-  EXPECT_EQ(c->m_Statements[0].Length, 4u);
-  EXPECT_EQ(c->m_Statements[2].Length, 0u);
-  EXPECT_EQ(c->m_StatementRuns[0].Count, 2u);
+  const api::Program prog = c.Program();
+  const std::vector<api::Statement> t = prog.Statements();
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_EQ(t[0].line, 1u);  // the second of the two in a row
+  EXPECT_EQ(t[0].length, 4u);
+  EXPECT_EQ(t[2].length, 0u);
+  EXPECT_EQ(prog.StatementRuns()[0].count, 2u);
   // The function spans 0x40..0x4A, but 0x44..0x49 is no statement's code.
-  EXPECT_EQ(c->m_ScopeTable.Scopes[1].HighAddress, 0x4Bu);
+  api::Scope f;
+  ASSERT_TRUE(prog.GetScope(1, &f));
+  EXPECT_EQ(f.high, 0x4Bu);
   EXPECT_EQ(SourceOf(c, 0x43).start, 0x40u);
   EXPECT_EQ(SourceOf(c, 0x44).hr, E_FAIL);
   EXPECT_EQ(SourceOf(c, 0x4A).start, 0x4Au);
@@ -323,13 +327,17 @@ TEST(Statements, RunsFollowScopesAndFilesNotModules) {
   w.AbsVar({6, 7}).Org(1, 0x280).SrcStat(6, 1, 6, 1).AbsVar({8, 9}).BlockEnd().End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_StatementRuns.size(), 4u);
-  EXPECT_EQ(c->m_StatementRuns[0].Count, 2u);  // module b's statement joined module a's run
-  EXPECT_EQ(c->m_ScopeTable.Scopes[0].StatementRuns, std::vector<uint32_t>{0});
-  EXPECT_TRUE(c->m_ScopeTable.Scopes[1].StatementRuns.empty());
-  EXPECT_EQ(c->m_SourceFiles[0].StatementRuns, (std::vector<uint32_t>{0, 1}));
+  const api::Program prog = c.Program();
+  const std::vector<api::StatementRun> runs = prog.StatementRuns();
+  ASSERT_EQ(runs.size(), 4u);
+  EXPECT_EQ(runs[0].count, 2u);  // module b's statement joined module a's run
+  api::Scope a, b;
+  ASSERT_TRUE(prog.GetScope(0, &a) && prog.GetScope(1, &b));
+  EXPECT_EQ(a.statementRuns, std::vector<uint32_t>{0});
+  EXPECT_TRUE(b.statementRuns.empty());
+  EXPECT_EQ(prog.SourceFiles()[0].statementRuns, (std::vector<uint32_t>{0, 1}));
   // Statements read without a current file have no source.
-  EXPECT_EQ(c->m_StatementRuns[2].File, -1);
+  EXPECT_EQ(runs[2].file, api::kNoId);
   EXPECT_EQ(SourceOf(c, 0x201).hr, E_FAIL);
   // A run is judged by its last statement, which ends at 0x282: 0x301 is
   // passed over although the run's first statement covers it.
@@ -353,6 +361,6 @@ TEST(StatementMethods, StatusCodesInOrder) {
   ubrofw::Writer w;
   w.Start().BegLib("m").SourceRange().Byte(0x47).Word(1).Word(1).Word(1);
   EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);  // cut short after a skipped range
-  EXPECT_STREQ(c->LastParseDiagnostic().pszMessage, kErrUnexpectedEof);
-  EXPECT_STREQ(c->LastParseDiagnostic().pszTagName, "t_src_stat");
+  EXPECT_EQ(c.Program().LastParse().message, kErrUnexpectedEof);
+  EXPECT_EQ(c.Program().LastParse().tagName, "t_src_stat");
 }

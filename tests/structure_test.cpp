@@ -10,33 +10,55 @@ using testsupport::Component;
 
 namespace {
 
+// One statement on the 0-based lines [line, lineEnd] and its `bytes` bytes
+// of code at `address` (none: the statement has no code).
+void Stat(ubrofw::Writer& w, uint32_t address, uint16_t line, uint16_t lineEnd, uint8_t bytes) {
+  w.Org(0, address).SrcStat(uint16_t(line + 1), 1, uint16_t(lineEnd + 1), 1);
+  w.AbsVar(std::vector<uint8_t>(bytes, 0));
+}
+
+const std::string kName999(999, 'n'), kPath999(999, 'q');
+
 // 0 module "app"; 1 function "main"; 2 block "block3" (the third scope) in
 // 1; 3 block "block4" in 2; 4 function "idle" in 0, without code; 5 module
 // "?lib", hidden, ending with t_end_abs and left open; 6 function "helper".
-ubrofw::Writer TwoModules() {
+// With code, "helper" has a 999-character name, the modules list source
+// files, and (scope: code; statements, lines) 0: [0x100, 0x200); 6 at 0x180
+// (60). 1: [0x100, 0x180); 3 (10), 4 (11). 2: [0x120, 0x160); 0 (12-15),
+// then 2 (14). 3: [0x130, 0x140); 1 (16). 4: none; 5 (30-35), no code.
+// 5: [0x200, 0x300); 8. 6: [0x200, 0x280); 7.
+ubrofw::Writer TwoModules(bool code = false) {
   ubrofw::Writer w;
   w.Start().ScopedName1("unit", kNone);  // name entry 0, named by no scope
-  w.BegPgm("app").FuncBegin1("main").BlockBegin1().BlockBegin1().BlockEnd().BlockEnd().BlockEnd();
-  w.FuncBegin1("idle").BlockEnd().End();
-  w.BegLib("?lib").FuncBegin1("helper").BlockEnd().EndAbs().Finish();
+  if (code) w.ScopedName1(kName999, kNone).FileRef(0, "orphan.c");  // a file no module lists
+  w.BegPgm("app");
+  if (code) w.FileRef(1, "src\\main.c").FileRef(2, kPath999).FileRef(3, kPath999 + "q");
+  w.FuncBegin1("main").BlockBegin1();
+  if (code) Stat(w, 0x120, 12, 15, 0x10);
+  w.BlockBegin1();
+  if (code) Stat(w, 0x130, 16, 16, 0x10);
+  w.BlockEnd();
+  if (code) Stat(w, 0x140, 14, 14, 0x20);
+  w.BlockEnd();
+  if (code) {
+    Stat(w, 0x100, 10, 10, 0x20);
+    Stat(w, 0x160, 11, 11, 0x20);
+  }
+  w.BlockEnd().FuncBegin1("idle");
+  if (code) Stat(w, 0, 30, 35, 0);
+  w.BlockEnd();
+  if (code) Stat(w, 0x180, 60, 60, 0x80);
+  w.End().BegLib("?lib");
+  if (code) {
+    w.FileRef(0, "lib.c").BlockBegin3(1);
+    Stat(w, 0x200, 1, 1, 0x80);
+    w.BlockEnd();
+    Stat(w, 0x280, 2, 2, 0x80);
+  } else {
+    w.FuncBegin1("helper").BlockEnd();
+  }
+  w.EndAbs().Finish();
   return w;
-}
-
-// Code addresses and statements come from records of other parts of the
-// reader; the tests set them on the parsed tables.
-void SetRange(Component& c, uint32_t scope, uint32_t low, uint32_t high) {
-  c->m_ScopeTable.Scopes[scope].LowAddress = low;
-  c->m_ScopeTable.Scopes[scope].HighAddress = high;
-}
-
-// Appends to the scope a run of `count` statements, the first at `line`.
-void AddRun(Component& c, uint32_t scope, uint16_t line, int32_t maxEndLine, uint32_t count = 1,
-            uint32_t address = 0, uint16_t length = 0) {
-  c->m_StatementRuns.push_back(
-      StatementRun{0, maxEndLine, uint32_t(c->m_Statements.size()), count});
-  for (uint32_t i = 0; i < count; ++i)
-    c->m_Statements.push_back(StatementRecord{address + i * length, length, uint16_t(line + i)});
-  c->m_ScopeTable.Scopes[scope].StatementRuns.push_back(uint32_t(c->m_StatementRuns.size() - 1));
 }
 
 struct Enumerated {
@@ -91,25 +113,25 @@ ULONG ScopeAt(Component& c, ULONG address, unsigned char type) {
 TEST(ScopeTree, RecordsBuildTheTreeThatTheMethodsReport) {
   Component c;
   ASSERT_EQ(c.Parse(TwoModules()), S_OK);
-  const ScopeTable& st = c->m_ScopeTable;
-  ASSERT_EQ(st.Count(), 7u);
-  EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0, 5}));
+  const mirl::api::Program prog = c.Program();
+  ASSERT_EQ(prog.Count().scopes, 7u);
+  EXPECT_EQ(prog.RootScopes(), (std::vector<uint32_t>{0, 5}));
   const uint32_t parents[] = {kNone, 0, 1, 2, 0, kNone, 5};
   const uint32_t kinds[] = {2, 1, 3, 3, 1, 2, 1};
   const char* names[] = {"", "main", "block3", "block4", "idle", "", "helper"};
   for (uint32_t i = 0; i < 7; ++i) {
-    EXPECT_EQ(st.Scopes[i].Parent, parents[i]) << i;
-    EXPECT_EQ(st.Scopes[i].Kind, kinds[i]) << i;
-    EXPECT_EQ(st.ScopeName(i), names[i]) << i;
-    EXPECT_EQ(ScopeInfo(c, i).name, names[i]) << i;
-    EXPECT_EQ(ScopeInfo(c, i).type, kinds[i]) << i;
-    EXPECT_EQ(st.Scopes[i].ModuleIndex, i == 0 ? 0 : i == 5 ? 1 : kNone) << i;
+    mirl::api::Scope s;
+    ASSERT_TRUE(prog.GetScope(i, &s));
+    EXPECT_EQ(std::tie(s.parent, s.kind, s.name), std::tie(parents[i], kinds[i], names[i])) << i;
+    EXPECT_EQ(s.module, i == 0 ? 0 : i == 5 ? 1 : kNone) << i;
+    EXPECT_EQ(s.hidden, i == 5) << i;
+    Info info = ScopeInfo(c, i);
+    EXPECT_EQ(std::tie(info.name, info.type), std::tie(names[i], kinds[i])) << i;
+    // No statements and no code.
+    EXPECT_EQ(std::vector<ULONG>({info.start, info.size, info.firstStat}),
+              std::vector<ULONG>({0xFFFFFFFF, 1, 0xFFFFFFFF}))
+        << i;
   }
-  EXPECT_EQ(c->m_NameTable.Entry(st.Scopes[2].NameIndex)->Number, 3u);
-  EXPECT_EQ(c->m_NameTable.Entry(st.Scopes[1].NameIndex)->SubKind, uint32_t(kSubFunction));
-  // The hidden module is left open by its t_end_abs.
-  EXPECT_EQ(st.CurrentScope, 5u);
-  EXPECT_EQ(st.CurrentModule, 5u);
 
   // The root lists the visible modules only; a leaf gives no array.
   EXPECT_EQ(Enum(c, kNone).ids, (std::vector<ULONG>{0}));
@@ -119,28 +141,29 @@ TEST(ScopeTree, RecordsBuildTheTreeThatTheMethodsReport) {
   EXPECT_EQ(std::make_tuple(leaf.hr, leaf.count, leaf.isNull), std::make_tuple(S_OK, 0ul, true));
   EXPECT_EQ(Enum(c, 7).hr, PARSER_E_BAD_ID);
   EXPECT_EQ(Enum(c, 0xFFFFFFFE).hr, PARSER_E_BAD_ID);
-
-  // Range and first statement: the first of the scope's first run; none
-  // when the run lies outside the run table.
-  SetRange(c, 1, 0x100, 0x180);
-  AddRun(c, 2, 5, 5, 3);  // statements 0..2
-  AddRun(c, 1, 1, 4, 2);  // statements 3, 4
-  AddRun(c, 1, 9, 9);
-  c->m_ScopeTable.Scopes[6].StatementRuns.push_back(1000);
-  Info main = ScopeInfo(c, 1);
-  EXPECT_EQ(std::make_tuple(main.hr, main.fullName, main.fullNameNull),
-            std::make_tuple(S_OK, std::string(), false));
-  EXPECT_EQ(std::vector<ULONG>({main.start, main.size, main.firstStat}),
-            std::vector<ULONG>({0x100, 0x80, 3}));
-  EXPECT_EQ(ScopeInfo(c, 2).firstStat, 0u);
-  EXPECT_EQ(ScopeInfo(c, 6).firstStat, 0xFFFFFFFFu);
-  Info idle = ScopeInfo(c, 4);  // no code, no statements
-  EXPECT_EQ(std::vector<ULONG>({idle.start, idle.size, idle.firstStat}),
-            std::vector<ULONG>({0xFFFFFFFF, 1, 0xFFFFFFFF}));
   Info bad = ScopeInfo(c, 7);
   EXPECT_EQ(std::make_tuple(bad.hr, bad.name, bad.type),
             std::make_tuple(PARSER_E_BAD_ID, std::string("previous"), 0xDEADul));
   EXPECT_EQ(ScopeInfo(c, kNone).hr, PARSER_E_BAD_ID);
+
+  // Range and first statement: the first of the scope's first run, also
+  // for a scope without code.
+  Component code;
+  ASSERT_EQ(code.Parse(TwoModules(true)), S_OK);
+  Info main = ScopeInfo(code, 1);
+  EXPECT_EQ(std::make_tuple(main.hr, main.fullName, main.fullNameNull),
+            std::make_tuple(S_OK, std::string(), false));
+  const ULONG ranges[][4] = {{1, 0x100, 0x80, 3},
+                             {2, 0x120, 0x40, 0},
+                             {0, 0x100, 0x100, 6},
+                             {4, 0xFFFFFFFF, 1, 5},
+                             {6, 0x200, 0x80, 7}};
+  for (const auto& r : ranges) {
+    Info i = ScopeInfo(code, r[0]);
+    EXPECT_EQ(std::vector<ULONG>({i.start, i.size, i.firstStat}),
+              std::vector<ULONG>({r[1], r[2], r[3]}))
+        << r[0];
+  }
 }
 
 TEST(ScopeTree, OnlyHiddenModulesOrNone) {
@@ -169,18 +192,17 @@ TEST(ScopeTree, NewerBlockRecordsTakeTheirKindFromTheName) {
   w.BlockBegin3(kNone).BlockEnd().BlockBegin3(0x7FFFFFFF).BlockEnd().End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  const ScopeTable& st = c->m_ScopeTable;
-  ASSERT_EQ(st.Count(), 5u);
+  ASSERT_EQ(c.Program().Count().scopes, 5u);
   // Scope 3 has no name: a block; scope 4's name is beyond the name table.
   const uint32_t kinds[] = {kScopeFunction, kScopeBlock, kScopeBlock, kScopeFunction};
   const char* names[] = {"fn", "block5", nullptr, ""};
   for (uint32_t i = 1; i < 5; ++i) {
-    EXPECT_EQ(st.Scopes[i].Kind, kinds[i - 1]) << i;
+    EXPECT_EQ(ScopeInfo(c, i).type, kinds[i - 1]) << i;
     if (names[i - 1]) {
       EXPECT_EQ(ScopeInfo(c, i).name, names[i - 1]) << i;
     }
   }
-  EXPECT_EQ(st.Scopes[2].Parent, 1u);
+  EXPECT_EQ(Enum(c, 1).ids, (std::vector<ULONG>{2}));
 }
 
 TEST(ScopeTable, ClosingAScopeWidensItsParent) {
@@ -233,10 +255,7 @@ TEST(ScopeTable, ClosingAScopeWidensItsParent) {
 
 TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
   Component c;
-  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
-  const uint32_t ranges[][3] = {{0, 0x100, 0x200}, {1, 0x100, 0x180}, {2, 0x120, 0x160},
-                                {3, 0x130, 0x140}, {5, 0x200, 0x300}, {6, 0x200, 0x280}};
-  for (const auto& r : ranges) SetRange(c, r[0], r[1], r[2]);
+  ASSERT_EQ(c.Parse(TwoModules(true)), S_OK);
   const ULONG fail = ULONG(E_FAIL);
   const ULONG cases[][3] = {{0x135, 0, 3},        {0x135, 1, 1}, {0x135, 2, 0},    {0x135, 3, 3},
                             {0x135, 5, fail},     {0x150, 0, 2}, {0x17F, 0, 1},    {0x180, 0, 0},
@@ -247,52 +266,48 @@ TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
 }
 
 TEST(GetScopeFromProgMemAddress, OverlappingModules) {
-  ubrofw::Writer w;
-  w.Start().BegPgm("a").FuncBegin1("f").BlockEnd().End();
-  w.BegPgm("b").FuncBegin1("g").BlockEnd().End().Finish();
+  // a [0x100, 0x300) with f [0x100, 0x200), b [0x180, 0x400) with g
+  // [0x280, 0x300); a's own last statement is at [0x2F0, 0x300).
+  auto overlap = [](bool run) {
+    ubrofw::Writer w;
+    w.Start().BegPgm("a").FuncBegin1("f");
+    Stat(w, 0x100, 1, 1, 0x80);
+    Stat(w, 0x180, 2, 2, 0x80);
+    w.BlockEnd();
+    Stat(w, 0x2F0, 3, 3, 0x10);
+    // A run of a's own whose last statement is at [0x250, 0x260).
+    if (run) {
+      w.NewFile(0);
+      Stat(w, 0x240, 1, 1, 0x10);
+      Stat(w, 0x250, 2, 2, 0x10);
+    }
+    w.End().BegPgm("b").FuncBegin1("g");
+    Stat(w, 0x280, 1, 1, 0x80);
+    w.BlockEnd();
+    Stat(w, 0x180, 1, 1, 0x10);
+    Stat(w, 0x3F0, 2, 2, 0x10);
+    return w.End().Finish();
+  };
   Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  SetRange(c, 0, 0x100, 0x300);
-  SetRange(c, 1, 0x100, 0x200);
-  SetRange(c, 2, 0x180, 0x400);
-  SetRange(c, 3, 0x280, 0x300);
+  ASSERT_EQ(c.Parse(overlap(false)), S_OK);
   // The first module whose children hold the address.
   EXPECT_EQ(ScopeAt(c, 0x190, 0), 1u);
   EXPECT_EQ(ScopeAt(c, 0x290, 0), 3u);
   // Only the modules hold it: the later one wins...
   EXPECT_EQ(ScopeAt(c, 0x250, 0), 2u);
   // ...unless the last statement of a run of the earlier one covers it.
-  // Empty runs and runs outside the tables do not count.
-  AddRun(c, 0, 1, 1, 0);
-  c->m_StatementRuns.push_back(StatementRun{0, 0, 5000, 2});
-  c->m_ScopeTable.Scopes[0].StatementRuns.push_back(uint32_t(c->m_StatementRuns.size() - 1));
-  c->m_ScopeTable.Scopes[0].StatementRuns.push_back(999);
-  EXPECT_EQ(ScopeAt(c, 0x250, 0), 2u);
-  AddRun(c, 0, 1, 2, 2, 0x240, 0x10);   // 0x240..0x24F, then 0x250..0x25F
-  EXPECT_EQ(ScopeAt(c, 0x245, 0), 2u);  // the run's first statement
-  EXPECT_EQ(ScopeAt(c, 0x250, 0), 0u);
-  EXPECT_EQ(ScopeAt(c, 0x260, 0), 2u);
+  Component r;
+  ASSERT_EQ(r.Parse(overlap(true)), S_OK);
+  EXPECT_EQ(ScopeAt(r, 0x245, 0), 2u);  // the run's first statement
+  EXPECT_EQ(ScopeAt(r, 0x250, 0), 0u);
+  EXPECT_EQ(ScopeAt(r, 0x260, 0), 2u);
 }
 
 TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
   Component c;
-  ASSERT_EQ(c.Parse(TwoModules()), S_OK);
-  c->m_FileNames["src\\main.c"] = 0;
-  c->m_FileNames["lib.c"] = 1;
-  c->m_FileNames["orphan.c"] = 2;  // no module lists it
-  const std::string path999(999, 'q'), name999(999, 'n');
-  c->m_FileNames[path999] = 0;
-  c->m_FileNames[path999 + "q"] = 0;
-  c->m_ScopeTable.Scopes[0].FileRefs = {kNone, 0};
-  c->m_ScopeTable.Scopes[5].FileRefs = {1};
-  c->m_ScopeTable.Scopes[6].NameIndex =
-      c->m_NameTable.AddName(kNameScope, kSubFunction, name999.c_str(), kNone, kNone);
-  AddRun(c, 1, 10, 11);     // main
-  AddRun(c, 2, 12, 15);     // block 2
-  AddRun(c, 3, 16, 16);     // block 3, inside 2
-  AddRun(c, 4, 30, 35);     // idle
-  AddRun(c, 1, 40, 50, 0);  // an empty run covers nothing
-
+  ASSERT_EQ(c.Parse(TwoModules(true)), S_OK);
+  const std::string& path999 = kPath999;
+  const std::string& name999 = kName999;
   const ULONG fail = ULONG(E_FAIL);
   const std::string m = "{\"src\\main.c\"";  // most texts name this file
   const struct {
@@ -338,30 +353,35 @@ TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
 
   // Scopes named by the file's first name entry are passed over, as the
   // entry view's searches do.
-  c->m_ScopeTable.Scopes[4].NameIndex = 0;
-  Bstr unit("{\"src\\main.c\", unit}");
-  ULONG s;
-  EXPECT_EQ(c->GetScopeFromName(&unit, &s), E_FAIL);
+  ubrofw::Writer w;
+  w.Start().ScopedName1("unit", kNone).ScopedName1("fn", kNone).BegPgm("m").FileRef(0, "a.c");
+  w.BlockBegin3(0).BlockEnd().BlockBegin3(1).BlockEnd().End().Finish();
+  Component first;
+  ASSERT_EQ(first.Parse(w), S_OK);
+  for (const char* name : {"unit", "fn"}) {
+    Bstr text("{\"a.c\", " + std::string(name) + "}");
+    ULONG s = 0;
+    HRESULT hr = first->GetScopeFromName(&text, &s);
+    EXPECT_EQ(hr == S_OK ? s : ULONG(hr), name[0] == 'u' ? ULONG(E_FAIL) : 2u) << name;
+  }
 }
 
 TEST(GetScopeFromName, DeeplyNestedScopesAreSearchedWithoutRecursion) {
   // A damaged or hostile file can nest blocks as deep as its size allows.
   const uint32_t depth = 200000;
   ubrofw::Writer w;
-  w.Start().BegPgm("deep");
+  w.Start().BegPgm("deep").FileRef(0, "deep.c");
   for (uint32_t i = 0; i < depth; ++i) w.BlockBegin1();
-  w.Finish();
+  Stat(w, 0x100, 7, 7, 0x80);  // only the innermost block covers line 7
+  for (uint32_t i = 0; i < depth; ++i) w.BlockEnd();
+  w.End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c->m_ScopeTable.Count(), depth + 1);
-  c->m_FileNames["deep.c"] = 0;
-  c->m_ScopeTable.Scopes[0].FileRefs = {0};
-  AddRun(c, depth, 7, 7);  // only the innermost block covers line 7
+  ASSERT_EQ(c.Program().Count().scopes, depth + 1);
   Bstr name("{\"deep.c\", 7}");
   ULONG s = 0;
   EXPECT_EQ(c->GetScopeFromName(&name, &s), S_OK);
   EXPECT_EQ(s, depth);
-  for (uint32_t i = 0; i <= depth; ++i) SetRange(c, i, 0x100, 0x200);
   EXPECT_EQ(ScopeAt(c, 0x150, 0), depth);
   EXPECT_EQ(ScopeAt(c, 0x150, 2), 0u);
 }
@@ -390,7 +410,7 @@ TEST(ScopeMethods, PointersFirstThenTheParseState) {
   ubrofw::Writer w;
   w.Start().BegPgm("m").Byte(0x77);
   ASSERT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  ASSERT_EQ(c->m_ScopeTable.Count(), 1u);
+  ASSERT_EQ(c.Program().Count().scopes, 1u);
   ULONG v[4];
   EXPECT_EQ(c->EnumSubScopes(kNone, &n, &ids), PARSER_E_NOT_PARSED);
   EXPECT_EQ(c->GetScopeInfo(0, &s1, &s2, &v[0], &v[1], &v[2], &v[3]), PARSER_E_NOT_PARSED);

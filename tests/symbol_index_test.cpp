@@ -17,48 +17,42 @@ using testsupport::Component;
 
 namespace {
 
-struct Answer {
-  uint32_t id;
-  uint32_t scope;
-  bool operator==(const Answer& o) const { return id == o.id && scope == o.scope; }
+// Tables of the test's own, filled by a CParser and never indexed, so that
+// their searches scan the symbol lists.
+struct ScannedTables : testsupport::OwnTables {
+  explicit ScannedTables(const std::string& path) { CParser(Get()).ParseFile(path.c_str()); }
 };
 
-// Every search from every starting point (global, each scope, one beyond),
-// and the single-scope search in every scope.
-std::vector<Answer> AskAll(CMirlParserUbrof* c, const std::vector<std::string>& names) {
-  std::vector<Answer> out;
-  const SymbolTable& t = c->m_SymbolTable;
-  const ScopeTable& s = c->m_ScopeTable;
-  for (const std::string& name : names) {
-    for (uint32_t start = 0; start <= s.Count() + 1; ++start) {
-      uint32_t from = start == s.Count() + 1 ? kNone : start;
-      Answer a;
-      a.id = t.FindSymbol(s, from, name, &a.scope);
-      out.push_back(a);
-      out.push_back({t.FindSymbolInScope(s, from, name), 0});
-    }
-  }
-  return out;
-}
-
-// Compares the indexed answers with those of the scans over the same tables.
-// Asks for the given names and for the name of every stride-th symbol.
-void ExpectSameAnswers(CMirlParserUbrof* c, std::vector<std::string> names, size_t stride) {
-  const auto& symbols = c->m_SymbolTable.Symbols;
-  for (size_t i = 0; i < symbols.size(); i += stride)
-    names.push_back(c->m_NameTable.GetName(symbols[i].NameIndex));
-  ASSERT_TRUE(c->m_SymbolTable.m_NameIndex.Matches(c->m_SymbolTable, c->m_ScopeTable))
-      << "the parse did not leave an index";
-  std::vector<Answer> indexed = AskAll(c, names);
-  c->m_SymbolTable.m_NameIndex = SymbolNameIndex();  // the searches scan again
-  std::vector<Answer> scanned = AskAll(c, names);
-  ASSERT_EQ(indexed.size(), scanned.size());
+// The component's indexed answers against the scans over the same file:
+// the outward search from every scope and the whole-program search
+// (LookupSymbolName), and the single-scope search (LookupDie of a variable),
+// for the given names and the name of every stride-th symbol.
+void ExpectSameAnswers(Component& c, std::vector<std::string> names, size_t stride) {
+  const api::Program p = c.Program();
+  ScannedTables t(c.Path());
+  const std::vector<api::Symbol> symbols = p.Symbols();
+  ASSERT_EQ(symbols.size(), t.symbols.Count());
+  for (size_t i = 0; i < symbols.size(); i += stride) names.push_back(symbols[i].name);
+  const uint32_t scopes = p.Count().scopes;
+  ASSERT_EQ(scopes, t.scopes.Count());
   size_t found = 0;
-  for (size_t i = 0; i < indexed.size(); ++i) {
-    found += scanned[i].id != kNone;
-    if (!(indexed[i] == scanned[i]))
-      ADD_FAILURE() << "question " << i << ": indexed " << indexed[i].id << "/" << indexed[i].scope
-                    << ", scanned " << scanned[i].id << "/" << scanned[i].scope;
+  for (const std::string& full : names) {
+    const std::string name = full.substr(0, kMaxNameLength);
+    for (uint32_t from = 0; from <= scopes; ++from) {
+      const bool global = from == scopes;
+      uint32_t scope = 7, scannedScope = 7;
+      uint32_t id = p.FindSymbol(full, global ? 0 : from, global, &scope);
+      uint32_t scanned = t.symbols.FindSymbol(t.scopes, global ? kNone : from, name, &scannedScope);
+      found += scanned != kNone;
+      EXPECT_EQ(std::make_pair(id, scope), std::make_pair(scanned, scannedScope))
+          << "'" << name.substr(0, 20) << "' from " << from;
+      if (global || name.empty()) continue;  // LookupDie names nothing by ""
+      LONG die = -1;
+      EXPECT_EQ(c.P3()->LookupDie(LONG(from + 1), testsupport::Bstr(name).get(), 0x34, &die), S_OK);
+      uint32_t inScope = t.symbols.FindSymbolInScope(t.scopes, from, name);
+      EXPECT_EQ(die, inScope == kNone ? 0 : LONG(scopes + inScope + 1))
+          << "'" << name.substr(0, 20) << "' in " << from;
+    }
   }
   EXPECT_GT(found, names.size()) << "the questions found too little to compare";
 }
@@ -99,23 +93,23 @@ TEST(SymbolNameIndex, AnswersAsTheScansDo) {
 
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  ExpectSameAnswers(c.get(), {"missing", longName, longName.substr(0, 999), "block3", "fa"}, 1);
+  ExpectSameAnswers(c, {"missing", longName, longName.substr(0, 999), "block3", "fa"}, 1);
 }
 
 TEST(SymbolNameIndex, TablesChangedAfterIndexingAreScanned) {
   ubrofw::Writer w;
   w.Start().BegPgm("M").SymbolDef(1, 0, 0x10, "first", 0).End().Finish();
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  SymbolTable& t = c->m_SymbolTable;
-  ScopeTable& s = c->m_ScopeTable;
+  std::string path = testsupport::UniquePath("index");
+  ASSERT_TRUE(w.Save(path));
+  ScannedTables t(path);
+  t.symbols.BuildNameIndex(t.scopes);
   // A symbol added after the index was built is still found.
-  uint32_t name = c->m_NameTable.AddName(kNameSymbol, kSubNone, "later", t.Count(), kNone);
-  s.Scopes[0].Symbols.push_back(t.Count());
-  t.AddSymbol(1, 0, 0x20, name, 0);
+  uint32_t name = t.names.AddName(kNameSymbol, kSubNone, "later", t.symbols.Count(), kNone);
+  t.scopes.Scopes[0].Symbols.push_back(t.symbols.Count());
+  t.symbols.AddSymbol(1, 0, 0x20, name, 0);
   uint32_t scope = 0;
-  EXPECT_EQ(t.FindSymbol(s, kNone, "later", &scope), 1u);
-  EXPECT_EQ(t.FindSymbol(s, kNone, "first", &scope), 0u);
+  EXPECT_EQ(t.symbols.FindSymbol(t.scopes, kNone, "later", &scope), 1u);
+  EXPECT_EQ(t.symbols.FindSymbol(t.scopes, kNone, "first", &scope), 0u);
 }
 
 TEST(SymbolNameIndex, RealFilesAnswerAsTheScansDo) {
@@ -127,7 +121,7 @@ TEST(SymbolNameIndex, RealFilesAnswerAsTheScansDo) {
     SCOPED_TRACE(file);
     Component c;
     ASSERT_EQ(c.ParsePath(dir + "/" + file), S_OK);
-    ExpectSameAnswers(c.get(), {"missing"}, 5);
+    ExpectSameAnswers(c, {"missing"}, 5);
   }
 }
 

@@ -91,8 +91,8 @@ class SymbolProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(c.Parse(Program()), S_OK);
-    ASSERT_EQ(c->m_SymbolTable.Count(), uint32_t(kSymbolCount));
-    ASSERT_EQ(c->m_ScopeTable.Count(), uint32_t(kScopeCount));
+    ASSERT_EQ(c.Program().Count().symbols, uint32_t(kSymbolCount));
+    ASSERT_EQ(c.Program().Count().scopes, uint32_t(kScopeCount));
   }
   Component c;
 };
@@ -100,37 +100,40 @@ class SymbolProgram : public ::testing::Test {
 }  // namespace
 
 TEST_F(SymbolProgram, DefinitionsAttachByModuleState) {
-  const ScopeTable& st = c->m_ScopeTable;
-  EXPECT_EQ(st.Scopes[kApp].Symbols,
-            (std::vector<uint32_t>{kCounter, kMain, kMainToo, kAnswer, kSix, kExit}));
-  EXPECT_EQ(st.Scopes[kMainFn].Symbols, (std::vector<uint32_t>{kLocalCount, kLocalLabel}));
-  EXPECT_EQ(st.Scopes[kBlock].Symbols, (std::vector<uint32_t>{kK}));
-  EXPECT_EQ(st.Scopes[kLib].Symbols,
-            (std::vector<uint32_t>{kShared, kPort, kPortAlias, kPin, kLed, kPlain}));
-  EXPECT_EQ(st.Scopes[kLib].Macros, (std::vector<uint32_t>{1, 2}));
-  EXPECT_EQ(c->m_SegmentGroups[2].m_SymbolIds, (std::vector<uint32_t>{kGrpVar}));
-  EXPECT_EQ(c->m_SegmentGroups[2].m_MacroIds, (std::vector<uint32_t>{0}));
-  for (const ScopeRecord& s : st.Scopes)  // the orphan is stored, attached nowhere
-    for (uint32_t id : s.Symbols) EXPECT_NE(id, uint32_t(kOrphan));
-  ASSERT_EQ(c->m_Macros.size(), 3u);
-  EXPECT_EQ(c->m_Macros[0].Name, "VERSION");
-  EXPECT_EQ(c->m_Macros[0].Text, "3");
+  const mirl::api::Program prog = c.Program();
+  const std::vector<uint32_t> owned[kScopeCount] = {
+      {kCounter, kMain, kMainToo, kAnswer, kSix, kExit},
+      {kLocalCount, kLocalLabel},
+      {kK},
+      {kShared, kPort, kPortAlias, kPin, kLed, kPlain},
+      {}};
+  for (uint32_t id = 0; id < kScopeCount; ++id) {
+    mirl::api::Scope s;
+    ASSERT_TRUE(prog.GetScope(id, &s));
+    EXPECT_EQ(s.symbols, owned[id]) << id;
+    EXPECT_EQ(s.macros, id == kLib ? (std::vector<uint32_t>{1, 2}) : std::vector<uint32_t>{}) << id;
+  }
+  const std::vector<mirl::api::SegmentGroup> groups = prog.SegmentGroups();
+  ASSERT_GT(groups.size(), 2u);
+  EXPECT_EQ(groups[2].symbols, (std::vector<uint32_t>{kGrpVar}));
+  EXPECT_EQ(groups[2].macros, (std::vector<uint32_t>{0}));
+  const std::vector<mirl::api::Symbol> symbols = prog.Symbols();
+  // The orphan is stored, attached nowhere.
+  EXPECT_EQ(std::tie(symbols[kOrphan].scope, symbols[kOrphan].segmentGroup),
+            std::make_tuple(mirl::api::kNoId, mirl::api::kNoId));
+  const std::vector<mirl::api::Macro> macros = prog.Macros();
+  ASSERT_EQ(macros.size(), 3u);
+  EXPECT_EQ(std::tie(macros[0].name, macros[0].text), std::make_tuple("VERSION", "3"));
 
-  const SymbolTable& t = c->m_SymbolTable;
-  const SymbolRecord& local = t.Symbols[kLocalCount];
-  ASSERT_EQ(local.RangeCount, 2u);
-  EXPECT_EQ(t.Ranges[local.FirstRange + 1].Start, 0x180u);
-  EXPECT_EQ(c->m_NameTable.Entry(local.NameIndex)->Number, uint32_t(kLocalCount));
-  EXPECT_EQ(c->m_NameTable.Entry(t.Symbols[kMain].NameIndex)->Number, uint32_t(kMain));
-  // The alias: same location, type 1, no ranges, a name entry of its own
-  // with the prefixed entry's link.
-  EXPECT_EQ(t.Symbols[kPort].NameIndex, uint32_t(kNamePort));
-  const SymbolRecord& alias = t.Symbols[kPortAlias];
-  EXPECT_EQ(std::tie(alias.TypeId, alias.MemoryAttribute, alias.Value, alias.RangeCount),
-            std::make_tuple(1, 3, 0x40u, 0u));
-  const NameEntry* ae = c->m_NameTable.Entry(alias.NameIndex);
-  EXPECT_EQ(std::tie(ae->Text, ae->Number, ae->Link),
-            std::make_tuple("port", uint32_t(kPortAlias), 77u));
+  const mirl::api::Symbol& local = symbols[kLocalCount];
+  ASSERT_EQ(local.ranges.size(), 2u);
+  EXPECT_EQ(local.ranges[1].start, 0x180u);
+  // The alias: same location, type 1, no ranges, a name of its own.
+  EXPECT_EQ(symbols[kPort].nameIndex, uint32_t(kNamePort));
+  const mirl::api::Symbol& alias = symbols[kPortAlias];
+  EXPECT_EQ(std::tie(alias.type, alias.memoryAttribute, alias.value, alias.name),
+            std::make_tuple(1, 3, 0x40u, "port"));
+  EXPECT_TRUE(alias.ranges.empty());
 }
 
 TEST(SymbolRecords, AliasNeedsThePrefixTheBitAndTheNextRecord) {
@@ -147,15 +150,19 @@ TEST(SymbolRecords, AliasNeedsThePrefixTheBitAndTheNextRecord) {
     ubrofw::Writer w;
     w.Start().ScopedName1(k.name, kNone).BegPgm("m").SymbolDef2(1, 0, 0x10, 0, 9);
     if (!k.objAttrFollows) w.Macro("M", "");
-    w.SubDefObjAttr(k.attribute, "e").End().Finish();
+    w.SubDefObjAttr(k.attribute, "e").End().BegPgm("next").End().Finish();
     Component c;
     ASSERT_EQ(c.Parse(w), S_OK) << k.name;
-    EXPECT_EQ(c->m_SymbolTable.Count(), k.expectedSymbols) << k.name << " " << k.attribute;
-    // The peeked record was read again by the tag loop: the module ended.
-    EXPECT_EQ(c->m_ScopeTable.CurrentScope, kNone);
-    if (k.expectedSymbols == 2) {
-      EXPECT_EQ(c->m_NameTable.GetName(c->m_SymbolTable.Symbols[1].NameIndex), k.name.substr(3));
-      EXPECT_EQ(c->m_ScopeTable.Scopes[0].Symbols, (std::vector<uint32_t>{0, 1}));
+    const mirl::api::Program prog = c.Program();
+    EXPECT_EQ(prog.Count().symbols, k.expectedSymbols) << k.name << " " << k.attribute;
+    // The peeked record was read again by the tag loop: the module ended
+    // and the next one is a module of its own.
+    EXPECT_EQ(prog.RootScopes(), (std::vector<uint32_t>{0, 1}));
+    mirl::api::Symbol alias;
+    mirl::api::Scope m;
+    if (k.expectedSymbols == 2 && prog.GetSymbol(1, &alias) && prog.GetScope(0, &m)) {
+      EXPECT_EQ(alias.name, k.name.substr(3));
+      EXPECT_EQ(m.symbols, (std::vector<uint32_t>{0, 1}));
     }
   }
   // The look-ahead reads one byte past the record.
@@ -163,7 +170,7 @@ TEST(SymbolRecords, AliasNeedsThePrefixTheBitAndTheNextRecord) {
   end.Start().ScopedName1("_A_x", kNone).BegPgm("m").SymbolDef2(1, 0, 0x10, 0, 9);
   Component c;
   EXPECT_EQ(c.Parse(end), PARSER_E_INVALID_FILE);
-  EXPECT_EQ(c->m_SymbolTable.Count(), 1u);
+  EXPECT_EQ(c.Program().Count().symbols, 1u);
 }
 
 TEST(SymbolRecords, CutShortRecordsFailAndKeepWhatWasRead) {
@@ -182,9 +189,10 @@ TEST(SymbolRecords, CutShortRecordsFailAndKeepWhatWasRead) {
     tail(w);
     Component c;
     EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-    ASSERT_GE(c->m_SymbolTable.Count(), 1u);
-    EXPECT_EQ(c->m_NameTable.GetName(c->m_SymbolTable.Symbols[0].NameIndex), "kept");
-    EXPECT_EQ(c->m_Macros.size(), 1u);
+    mirl::api::Symbol kept;
+    ASSERT_TRUE(c.Program().GetSymbol(0, &kept));
+    EXPECT_EQ(kept.name, "kept");
+    EXPECT_EQ(c.Program().Macros().size(), 1u);
   }
 }
 
@@ -222,14 +230,6 @@ TEST_F(SymbolProgram, SearchesByName) {
         std::make_tuple(found ? S_OK : E_FAIL, found ? k.id : 0xDEAD, found ? k.scope : 0xDEAD))
         << k.name << " from " << k.from;
   }
-  // Ids and group numbers outside their tables are passed over.
-  c->m_ScopeTable.Scopes[kMainFn].Symbols.insert(c->m_ScopeTable.Scopes[kMainFn].Symbols.begin(),
-                                                 0xFFFFFFF0u);
-  c->m_ScopeTable.Scopes[kLib].GroupRefs.insert(c->m_ScopeTable.Scopes[kLib].GroupRefs.begin(),
-                                                0xFFFFFFFFu);
-  c->m_SegmentGroups[2].m_SymbolIds.insert(c->m_SegmentGroups[2].m_SymbolIds.begin(), 1000000u);
-  EXPECT_EQ(Find(c, "counter", kMainFn).id, uint32_t(kLocalCount));
-  EXPECT_EQ(Find(c, "grpvar", kHelper).id, uint32_t(kGrpVar));
 }
 
 TEST_F(SymbolProgram, LookupSymbolNameChecks) {
@@ -255,11 +255,12 @@ TEST(SymbolSearch, ModulesNestedAfterAnAbsoluteEndAreReachedOnlyFromInside) {
   w.BegPgm("third").End().Finish();                                  // scope 2, inside 0
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  const ScopeTable& st = c->m_ScopeTable;
-  EXPECT_EQ(st.RootScopes, (std::vector<uint32_t>{0}));
-  EXPECT_EQ(st.Scopes[0].Children, (std::vector<uint32_t>{1, 2}));
-  EXPECT_EQ(std::tie(st.Scopes[1].Kind, st.CurrentScope, st.CurrentModule),
-            std::make_tuple(uint32_t(kScopeModule), 0u, 0u));
+  const mirl::api::Program prog = c.Program();
+  mirl::api::Scope outer, inner;
+  ASSERT_TRUE(prog.GetScope(0, &outer) && prog.GetScope(1, &inner));
+  EXPECT_EQ(prog.RootScopes(), (std::vector<uint32_t>{0}));
+  EXPECT_EQ(outer.children, (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(inner.kind, unsigned(mirl::api::kModule));
   Lookup r = Find(c, "a", 1);
   EXPECT_EQ(std::tie(r.id, r.scope), std::make_tuple(0u, 0u));
   EXPECT_EQ(Find(c, "b", 1).id, 2u);
@@ -329,10 +330,11 @@ TEST_F(SymbolProgram, LocationFollowsTheRanges) {
   EXPECT_EQ(address, 0x60u);
 
   // An i/o type makes any class an address in i/o memory.
-  c->m_TypeTable.Types[5].Kind = 21;
-  c->m_TypeTable.Types[5].Word1 = 0x50;
-  c->m_SymbolTable.Symbols[kPin].Class = 9;
-  Location io = Where(c, kPin, 0);
+  ubrofw::Writer w;
+  w.Start().TypeQualified21(5, 0x50, 6).BegPgm("m").SymbolDef(9, 0, 0x41, "pin", 5).End().Finish();
+  Component ioc;
+  ASSERT_EQ(ioc.Parse(w), S_OK);
+  Location io = Where(ioc, 0, 0);
   EXPECT_EQ(std::make_tuple(io.info, io.memType, io.address), std::make_tuple(1, 8, 0x41u));
 }
 
@@ -384,15 +386,15 @@ TEST_F(SymbolProgram, FixedAnswersAndTheProgramExit) {
   EXPECT_EQ(id, uint32_t(kSymbolCount));
   EXPECT_EQ(c->EnumSymbols(0, 0, nullptr), E_POINTER);
   ULONG address = 0;
-  EXPECT_EQ(c->GetProgramExit(&address), S_OK);
+  EXPECT_EQ(c.Mem()->GetProgramExit(&address), S_OK);
   EXPECT_EQ(address, 0x300u);
-  EXPECT_EQ(c->GetProgramExit(nullptr), E_POINTER);
+  EXPECT_EQ(c.Mem()->GetProgramExit(nullptr), E_POINTER);
 }
 
 TEST(ProgramExit, NeedsAGlobalExitWithAnAddress) {
   ULONG address = 0xDEAD;
   Component before;
-  EXPECT_EQ(before->GetProgramExit(&address), E_FAIL);  // not PARSER_E_NOT_PARSED
+  EXPECT_EQ(before.Mem()->GetProgramExit(&address), E_FAIL);  // not PARSER_E_NOT_PARSED
   const std::function<void(ubrofw::Writer&)> fails[] = {
       [](ubrofw::Writer&) {},  // no exit, no symbols at all
       [](ubrofw::Writer& w) {
@@ -407,9 +409,9 @@ TEST(ProgramExit, NeedsAGlobalExitWithAnAddress) {
     w.End().Finish();
     Component c;
     ASSERT_EQ(c.Parse(w), S_OK);
-    EXPECT_EQ(c->GetProgramExit(&address), E_FAIL);
+    EXPECT_EQ(c.Mem()->GetProgramExit(&address), E_FAIL);
     ULONG id = 0;
-    EXPECT_EQ(c->EnumSymbols(0, 0, &id), c->m_SymbolTable.Count() ? PARSER_E_BAD_ID : S_OK);
+    EXPECT_EQ(c->EnumSymbols(0, 0, &id), c.Program().Count().symbols ? PARSER_E_BAD_ID : S_OK);
   }
   EXPECT_EQ(address, 0xDEADu);
   // In the second module, with a range at address 0 that puts it in a register.
@@ -418,7 +420,7 @@ TEST(ProgramExit, NeedsAGlobalExitWithAnAddress) {
   w.End().Finish();
   Component c;
   ASSERT_EQ(c.Parse(w), S_OK);
-  EXPECT_EQ(c->GetProgramExit(&address), S_OK);
+  EXPECT_EQ(c.Mem()->GetProgramExit(&address), S_OK);
   EXPECT_EQ(address, 16u);
 }
 

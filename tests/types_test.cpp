@@ -1,6 +1,7 @@
 // The type table, its records, type names and the type methods.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <tuple>
 
@@ -41,15 +42,12 @@ struct Expect {
 
 void CheckTypes(Component& c, const std::vector<Expect>& rows) {
   for (const Expect& e : rows) {
-    SCOPED_TRACE("type id " + std::to_string(e.id));
     Info i = TypeInfo(c, e.id);
-    ASSERT_EQ(i.hr, S_OK);
-    EXPECT_EQ(i.name, e.name);
-    EXPECT_EQ(i.spec, e.spec);
-    EXPECT_EQ(i.size, e.size);
-    EXPECT_EQ(i.elements, e.elements);
-    EXPECT_EQ(i.memType, e.memType);
-    EXPECT_EQ(i.ptrSize, e.ptrSize);
+    EXPECT_EQ(
+        std::make_tuple(i.hr, i.name, i.spec, i.size, i.elements, unsigned(i.memType), i.ptrSize),
+        std::make_tuple(S_OK, std::string(e.name), e.spec, e.size, e.elements, e.memType,
+                        e.ptrSize))
+        << "type id " << e.id;
   }
 }
 
@@ -105,12 +103,42 @@ Writer EveryKind() {
   return w;
 }
 
+// How symbols of the given types behave: a symbol of function type is no
+// variable of its module's entry, and one of i/o type lies in i/o memory.
+struct Predicates {
+  std::vector<bool> function, io;
+};
+
+Predicates TypePredicates(Writer w, const std::vector<uint16_t>& ids) {
+  w.BegPgm("m");
+  for (size_t i = 0; i < ids.size(); ++i)
+    w.SymbolDef(1, 0, uint32_t(0x10 + i), "s" + std::to_string(i), ids[i]);
+  Component c;
+  Predicates out;
+  EXPECT_EQ(c.Parse(w.End().Finish()), S_OK);
+  VARIANT v;  // the module's variables: the symbols' dies follow the one scope's
+  VariantInit(&v);
+  EXPECT_EQ(c.P3()->GetDies(1, 0x34, &v), S_OK);
+  const LONG* dies = static_cast<const LONG*>(v.parray->pvData);
+  const ULONG n = v.parray->rgsabound[0].cElements;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    out.function.push_back(std::find(dies, dies + n, LONG(2 + i)) == dies + n);
+    unsigned char kind = 0, mem = 0;
+    ULONG address = 0;
+    c->GetSymbolLocation(ULONG(i), 0, &kind, &address, &mem);
+    out.io.push_back(mem == 8);
+  }
+  VariantClear(&v);
+  return out;
+}
+
 }  // namespace
 
 TEST(TypeTable, FreshTableHoldsThePredefinedTypes) {
   Component c;
   ASSERT_EQ(c.Parse(Writer().Start().Finish()), S_OK);
-  EXPECT_EQ(c->m_TypeTable.TypeCount(), 100u);
+  const mirl::api::Program prog = c.Program();
+  EXPECT_EQ(prog.Count().types, 100u);
   const char* names[100] = {};
   names[1] = "unsigned char", names[2] = "char", names[3] = "unsigned short", names[4] = "short",
   names[5] = "unsigned int", names[6] = "int", names[7] = "unsigned long", names[8] = "long",
@@ -129,7 +157,9 @@ TEST(TypeTable, FreshTableHoldsThePredefinedTypes) {
     SCOPED_TRACE("type id " + std::to_string(id));
     Info i = TypeInfo(c, id);
     ASSERT_EQ(i.hr, S_OK);
-    EXPECT_EQ(c->m_TypeTable.Types[id].Kind, names[id] ? 1u : 0u);
+    mirl::api::Type t;
+    ASSERT_TRUE(prog.GetType(id, &t));
+    EXPECT_EQ(t.kind, names[id] ? 1u : 0u);
     EXPECT_EQ(i.name, names[id] ? names[id] : "undefined_type");
     EXPECT_EQ(i.size, id < 55 ? sizes[id] : 0u);
     EXPECT_EQ(i.spec, id < 55 ? specs[id] : 0u);
@@ -181,13 +211,13 @@ TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   EXPECT_EQ(std::vector<ULONG>({none.spec, none.size, none.memType}),
             std::vector<ULONG>({kMark, kMark, 0x77}));
   // Memory types follow the attribute names.
-  const TypeTable& t = c->m_TypeTable;
-  ASSERT_EQ(t.MemoryAttributes.size(), 3u);
-  EXPECT_EQ(t.MemoryAttributes[1].MemType, 4);
-  EXPECT_EQ(t.MemoryAttributes[2].MemType, 1);
-  EXPECT_TRUE(t.IsFunctionType(133) && !t.IsFunctionType(101));
-  for (uint32_t id : {132u, 133u, 128u}) EXPECT_TRUE(t.IsIoType(id)) << id;
-  EXPECT_FALSE(t.IsIoType(100));
+  const std::vector<mirl::api::MemoryAttribute> attrs = c.Program().MemoryAttributes();
+  ASSERT_EQ(attrs.size(), 3u);
+  EXPECT_EQ(attrs[1].memType, 4);
+  EXPECT_EQ(attrs[2].memType, 1);
+  Predicates is = TypePredicates(EveryKind(), {133, 101, 132, 128, 100});
+  EXPECT_EQ(is.function, (std::vector<bool>{true, false, false, false, false}));
+  EXPECT_EQ(is.io, (std::vector<bool>{true, false, true, true, false}));
 }
 
 TEST(TypeTable, SizeRecordsChangeBasicTypesAndPointerKinds) {
@@ -203,7 +233,7 @@ TEST(TypeTable, SizeRecordsChangeBasicTypesAndPointerKinds) {
                  {130, "int *", 5, 2, 1, 2, 0},
                  {102, "int[3]", 6, 6, 3, 2, 0},  // arrays keep their own size
                  {112, "unsigned char volatile", 2, 1, 0, 2, 3}});
-  EXPECT_EQ(c->m_TypeTable.TypeCount(), 136u);  // a size beyond the table adds nothing
+  EXPECT_EQ(c.Program().Count().types, 136u);  // a size beyond the table adds nothing
 }
 
 TEST(TypeTable, RecordsGrowAndReplaceEntries) {
@@ -224,37 +254,43 @@ TEST(TypeTable, RecordsGrowAndReplaceEntries) {
       .MemInfo(3, 4, 0x10, "flash");
   Component c;
   ASSERT_EQ(c.Parse(w.Finish()), S_OK);
-  const TypeTable& t = c->m_TypeTable;
-  ASSERT_EQ(t.TypeCount(), 307u);
-  for (uint32_t id = 100; id < 300; ++id) EXPECT_EQ(t.Types[id].Kind, 0u);
+  const mirl::api::Program prog = c.Program();
+  ASSERT_EQ(prog.Count().types, 307u);
+  auto type = [&](uint32_t id) {
+    mirl::api::Type t;
+    EXPECT_TRUE(prog.GetType(id, &t)) << id;
+    return t;
+  };
+  for (uint32_t id = 100; id < 300; ++id) EXPECT_EQ(type(id).kind, 0u);
   // A replaced record's members come after the old ones: 300 starts at 3.
-  EXPECT_EQ(std::vector<uint32_t>({t.Types[300].Word5, t.Types[301].Word4, t.Types[301].Word5,
-                                   t.Types[302].Word5, t.Types[303].Word4, t.Types[303].Word5}),
+  EXPECT_EQ(std::vector<uint32_t>({type(300).words[4], type(301).words[3], type(301).words[4],
+                                   type(302).words[4], type(303).words[3], type(303).words[4]}),
             std::vector<uint32_t>({3, 0, 1, 1, 0x80000000u, 3}));
-  EXPECT_EQ(t.Members.size(), 4u);
-  EXPECT_EQ(std::make_tuple(t.Types[6].Kind, t.Types[6].Word3), std::make_tuple(44u, 0xFFFFFFFFu));
-  EXPECT_TRUE(t.Enumerators.empty());
-  EXPECT_EQ(std::make_tuple(t.Types[304].Word3, t.Types[304].Word4), std::make_tuple(9u, 3u));
-  EXPECT_EQ(std::vector<uint32_t>(t.Parameters.begin(), t.Parameters.end()),
-            (std::vector<uint32_t>{1, 2, 3}));
-  EXPECT_EQ(t.Types[305].Word2, 6u);
-  EXPECT_EQ(t.Types[306].Kind, 200u);
-  // Names go to the name table in file order, the type's own name first.
-  const char* order[] = {"first", "a", "empty", "second", "b", "c", "again", "d", "e"};
-  ASSERT_EQ(c->m_NameTable.Count(), 9u);
-  for (uint32_t i = 0; i < 9; ++i) EXPECT_EQ(c->m_NameTable.GetName(i), order[i]);
-  EXPECT_EQ(c->m_NameTable.Entry(0)->Number, kNone);
-  EXPECT_EQ(t.Types[300].Word1, 6u);
-  EXPECT_EQ(t.Members[t.Types[302].Word5 + 1].NameIndex, 5u);
+  EXPECT_EQ(prog.Count().members, 4u);
+  EXPECT_EQ(std::make_tuple(type(6).kind, type(6).words[2]), std::make_tuple(44u, 0xFFFFFFFFu));
+  EXPECT_TRUE(prog.Enumerators(6).empty());
+  EXPECT_EQ(std::make_tuple(type(304).words[2], type(304).words[3]), std::make_tuple(9u, 3u));
+  EXPECT_EQ(prog.Parameters(304), (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(type(305).words[1], 6u);
+  EXPECT_EQ(type(306).kind, 200u);
+  // Names go to the name table in file order, the type's own name first:
+  // "first", "a", "empty", "second", "b", "c", "again" (6), "d", "e".
+  EXPECT_EQ(prog.Count().names, 9u);
+  EXPECT_EQ(type(300).words[0], 6u);
+  EXPECT_EQ(type(300).name, "struct again");
+  std::vector<mirl::api::Member> second = prog.Members(302);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_EQ(second[1].name, "c");
+  EXPECT_EQ(type(6).name, "enum e");
   // Attributes before the one described are padding.
-  ASSERT_EQ(t.MemoryAttributes.size(), 4u);
+  const std::vector<mirl::api::MemoryAttribute> attrs = prog.MemoryAttributes();
+  ASSERT_EQ(attrs.size(), 4u);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(t.MemoryAttributes[i].PointerSize, 0);
-    EXPECT_EQ(t.MemoryAttributes[i].MemType, 0);
+    EXPECT_EQ(attrs[i].pointerSize, 0);
+    EXPECT_EQ(attrs[i].memType, 0);
   }
-  const auto& flash = t.MemoryAttributes[3];
-  EXPECT_EQ(std::make_tuple(int(flash.PointerSize), uint32_t(flash.AttributeFlags),
-                            int(flash.MemType), flash.Name),
+  EXPECT_EQ(std::make_tuple(int(attrs[3].pointerSize), attrs[3].flags, int(attrs[3].memType),
+                            attrs[3].name),
             std::make_tuple(4, 0x10u, 1, std::string("flash")));
 }
 
@@ -276,12 +312,14 @@ TEST(TypeTable, PointerKindFromFlags) {
 TEST(TypeRecords, CutShortRecordKeepsWhatWasAppended) {
   Writer w = EveryKind();
   w.TypeHead(400, 17).ByteString("cut").Long(4).Word(3).Long(0).ByteString("x").Word(6);
-  Component c;
+  Component c, whole;
   EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  const TypeTable& t = c->m_TypeTable;
-  EXPECT_EQ(t.TypeCount(), 136u);  // the cut record is not stored
-  EXPECT_EQ(t.Members.back().TypeId, 6u);
-  EXPECT_EQ(c->m_NameTable.GetName(t.Members.back().NameIndex), "x");
+  ASSERT_EQ(whole.Parse(EveryKind().Finish()), S_OK);
+  const mirl::api::Counts n = c.Program().Count(), before = whole.Program().Count();
+  EXPECT_EQ(n.types, 136u);  // the cut record is not stored
+  // Its name, its first member and the member's name were.
+  EXPECT_EQ(n.members, before.members + 1);
+  EXPECT_EQ(n.names, before.names + 2);
 }
 
 TEST(TypeMethods, StatusCodesAndOutParameters) {
@@ -295,8 +333,9 @@ TEST(TypeMethods, StatusCodesAndOutParameters) {
   unsigned char m = 0x77;
   double v = 0;
   for (Component* p : {&fresh, &inited, &c}) {
-    CMirlParserUbrof* o = p->get();
-    HRESULT notImpl = o->IsParsed() ? E_NOTIMPL : PARSER_E_NOT_PARSED;
+    IMirlParser* o = p->Itf();
+    const bool parsed = p->Program().Parsed();
+    HRESULT notImpl = parsed ? E_NOTIMPL : PARSER_E_NOT_PARSED;
     EXPECT_EQ(o->GetTypeInfo(6, nullptr, &a, &b, &d, &m, &e), E_POINTER);
     EXPECT_EQ(o->GetTypeInfo(6, &s, nullptr, &b, &d, &m, &e), E_POINTER);
     EXPECT_EQ(o->GetTypeInfo(6, &s, &a, nullptr, &d, &m, &e), E_POINTER);
@@ -310,7 +349,7 @@ TEST(TypeMethods, StatusCodesAndOutParameters) {
     EXPECT_EQ(o->EvaluateByValue(6, 0, 0, nullptr, &s, &s), E_POINTER);
     EXPECT_EQ(o->GetValue(6, 0, 2, &a, nullptr), E_POINTER);
     EXPECT_EQ(o->GetValue(6, 0, 2, nullptr, &v), E_POINTER);
-    if (!o->IsParsed()) {
+    if (!parsed) {
       EXPECT_EQ(o->GetTypeInfo(6, &s, &a, &b, &d, &m, &e), PARSER_E_NOT_PARSED);
       EXPECT_EQ(o->GetRefferedType(101, &a, &b), PARSER_E_NOT_PARSED);
       EXPECT_EQ(o->GetStructuralMember(104, &s, 0, &a, &b), PARSER_E_NOT_PARSED);
@@ -322,7 +361,7 @@ TEST(TypeMethods, StatusCodesAndOutParameters) {
     EXPECT_EQ(o->SetValue(0xFFFFFFFF, 0, 2, 0, 0), notImpl);
   }
   // Ids at the end of the table; nothing written on any failure.
-  ULONG count = c->m_TypeTable.TypeCount();
+  ULONG count = c.Program().Count().types;
   EXPECT_EQ(c->GetTypeInfo(count, &s, &a, &b, &d, &m, &e), PARSER_E_BAD_ID);
   EXPECT_EQ(c->GetRefferedType(count, &a, &b), PARSER_E_BAD_ID);
   EXPECT_EQ(c->GetStructuralMember(count, &s, 0, &a, &b), PARSER_E_BAD_ID);
@@ -444,7 +483,7 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
   w.TypeStruct17(113, std::string(255, 's'), 1, {});
   w.TypeFunction20(114, 113, 0, std::vector<uint16_t>(255, 113));
   Component c;
-  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  ASSERT_EQ(c.Parse(Writer(w).Finish()), S_OK);
   auto start = std::chrono::steady_clock::now();
   for (ULONG id = 100; id <= 114; ++id) {
     Info i = TypeInfo(c, id);
@@ -455,16 +494,18 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
     HRESULT hr = c->GetRefferedType(id, &out, &mem);
     EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << id;
     EXPECT_EQ(c->GetStructuralMember(id, &name, 0xFFFFFFFF, &out, &mem), E_FAIL) << id;
-    c->m_TypeTable.IsFunctionType(id);
-    c->m_TypeTable.IsIoType(id);
   }
+  std::vector<uint16_t> ids;
+  for (uint16_t id = 100; id <= 114; ++id) ids.push_back(id);
+  Predicates is = TypePredicates(w, ids);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(TypeInfo(c, 114).name.size(), kMaxNameLength);  // long names are cut
   EXPECT_EQ(TypeInfo(c, 114).name.substr(0, 9), "(struct s");
   EXPECT_EQ(TypeInfo(c, 100).name.substr(0, 4), " * *");
   EXPECT_EQ(TypeInfo(c, 103).name.substr(0, 9), "[2][3][2]");
-  EXPECT_TRUE(c->m_TypeTable.IsFunctionType(111));
-  EXPECT_FALSE(c->m_TypeTable.IsFunctionType(101));
+  ASSERT_EQ(is.function.size(), ids.size());
+  EXPECT_TRUE(is.function[111 - 100]);
+  EXPECT_FALSE(is.function[101 - 100]);
 }
 
 TEST(TypeTable, ListsOutsideTheSharedArraysAreNotRead) {

@@ -2,7 +2,7 @@
 // file, with the habits of readelf, llvm-dwarfdump, addr2line and objcopy.
 // It drives the component the way a debugger host does (class factory,
 // Init, ParseObjectFile, then the interface queries) and takes from the
-// library's diagnostics only what the interfaces cannot list.
+// read API (MirlProgram.h) only what the interfaces cannot list.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
@@ -53,13 +53,20 @@ void Fail(const Options& o, const std::string& message) {
                message.c_str());
 }
 
+// Names and paths are the bytes the file or the command line gave, not
+// always UTF-8 (a Latin-1 module name); JSON shows such bytes as U+FFFD
+// rather than refusing the whole document.
+std::string JsonText(const Json& j) {
+  return j.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
 // A JSON document for a file that could not be read, so that scripts get
 // one well-formed document either way.
 void PrintErrorJson(const Options& o, const std::string& message) {
   Json j;
   j["file"] = o.file;
   j["error"] = {{"message", message}};
-  std::cout << j.dump(2) << "\n";
+  std::cout << JsonText(j) << "\n";
 }
 
 // "FILE:LINE", split at the last colon so that C:\src\main.c:12 works.
@@ -343,7 +350,7 @@ int main(int argc, char** argv) {
   if (!exported.empty()) doc["exports"] = exported;
 
   if (o.json) {
-    std::cout << doc.dump(2) << "\n";
+    std::cout << JsonText(doc) << "\n";
   } else {
     for (size_t i = 0; i < sections.size(); ++i) std::cout << (i ? "\n" : "") << sections[i];
   }

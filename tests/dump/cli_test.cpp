@@ -290,14 +290,14 @@ TEST_F(DumpCli, RemappedPathsAreReportedAndAccepted) {
 }
 
 TEST_F(DumpCli, SymbolLookupListsEveryMatch) {
-  ToolRun r = RunDump({"edges.d90", "--symbol", "pair", "--symbol", "nothing", "--json"}, dir);
+  ToolRun r = RunDump({"edges.d90", "--symbol", "pair", "--symbol", "no\xE9thing", "--json"}, dir);
   EXPECT_EQ(r.status, 1) << "one name matches nothing";
   Json s = JsonOf(r)["lookups"]["symbols"];
   ASSERT_EQ(s.size(), 2u);
   ASSERT_EQ(s[0]["matches"].size(), 1u);
   EXPECT_EQ(s[0]["matches"][0]["scope_path"], "edges/f");
   EXPECT_EQ(s[0]["found"], true);
-  ExpectFields(s[1], R"({"found": false, "matches": []})");
+  ExpectFields(s[1], R"({"name": "no\ufffdthing", "found": false, "matches": []})");
 }
 
 // ---------------------------------------------------------------------------

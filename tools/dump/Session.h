@@ -1,26 +1,27 @@
 // One parsed object file: the component created and driven the way a
-// debugger host does it, plus the diagnostics export for what the
-// interfaces cannot list. Views read everything through this class.
+// debugger host does it. Views ask the automation interfaces what they
+// answer, and the read API (Api()) what they cannot list. The few answers
+// that views ask for again and again (scope, symbol, type and file names)
+// are kept.
 #ifndef UBROFDUMP_SESSION_H
 #define UBROFDUMP_SESSION_H
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "Failure.h"
 #include "MirlParserUbrof.h"
-#include "MirlParserUbrofDiag.h"
+#include "MirlProgram.h"
 
 namespace dump {
 
-// Automation strings <-> UTF-8 (the library's "ANSI code page" on Linux).
+// Automation strings <-> UTF-8, as the component converts them.
 std::string Narrow(BSTR b);
 BSTR Widen(const std::string& s);
-
-// A status code as text: its name, or its hexadecimal value.
-std::string StatusText(HRESULT hr);
 
 // Where a symbol is, as GetSymbolLocation reports it.
 struct Location {
@@ -51,16 +52,15 @@ class Session {
   const std::string& Path() const { return m_path; }
   IMirlParser* Parser() const { return m_pParser; }
   IMirlParserMem* Mem() const { return m_pMem; }
-  IUnknown* Unknown() const { return m_pParser; }
+  // The read API over the same object; valid after Create.
+  const mirl::api::Program& Api() const { return *m_api; }
+  // Table sizes and modules, read once the file is parsed.
+  const mirl::api::Counts& Counts() const { return m_counts; }
+  const std::vector<mirl::api::Module>& Modules() const { return m_modules; }
 
-  // ---- Cached facts ----------------------------------------------------
-  const MirlDiagCounts& Counts() const { return m_counts; }
-  const MirlDiagFile& FileInfo() const { return m_file; }
-  const std::vector<MirlDiagSymbol>& DiagSymbols();
-  const std::vector<MirlDiagStatement>& DiagStatements();
-
-  // Scope facts from GetScopeInfo; module scopes are named after their
-  // module. False for an id the component refuses.
+  // Scope facts from GetScopeInfo, the tree's links from the read API;
+  // module scopes are named after their module. ok is false for an id the
+  // component refuses.
   struct ScopeInfo {
     bool ok = false;
     std::string name;
@@ -75,8 +75,7 @@ class Session {
   std::string ScopePath(uint32_t id);
   // The scope and its enclosing scopes, innermost first.
   std::vector<uint32_t> ScopeChain(uint32_t id);
-  // Top-level scopes (hidden modules included) and the children of a scope.
-  std::vector<uint32_t> RootScopes();
+  // The children of a scope, from EnumSubScopes.
   std::vector<uint32_t> Children(uint32_t id, HRESULT* pStatus = nullptr);
 
   // Symbol name and type id from GetSymbolInfo ("" and 0 on failure).
@@ -92,24 +91,17 @@ class Session {
 
   // Bounds of memory type 1, 2, 4 or 0x40; false when empty or refused.
   bool MemoryBounds(unsigned memType, uint32_t* pLow, uint32_t* pHigh, HRESULT* pStatus = nullptr);
-  // Written runs [first, last] of memory type 1, 2 or 4.
-  std::vector<std::pair<uint32_t, uint32_t>> WrittenRuns(unsigned memType);
   // Bytes [start, end) as ReadMemory gives them.
   bool ReadMemory(unsigned memType, uint32_t start, uint64_t end, std::vector<uint8_t>* pBytes,
                   HRESULT* pStatus = nullptr);
 
  private:
-  std::string DescribeParseFailure();
-
   IMirlParser* m_pParser = nullptr;
   IMirlParserMem* m_pMem = nullptr;
+  std::optional<mirl::api::Program> m_api;
   std::string m_path;
-  uint64_t m_fileSize = 0;
-  MirlDiagCounts m_counts = {};
-  MirlDiagFile m_file = {};
-  bool m_haveSymbols = false, m_haveStatements = false;
-  std::vector<MirlDiagSymbol> m_symbols;
-  std::vector<MirlDiagStatement> m_statements;
+  mirl::api::Counts m_counts;
+  std::vector<mirl::api::Module> m_modules;
   std::map<uint32_t, ScopeInfo> m_scopes;
   std::map<uint32_t, std::pair<std::string, uint32_t>> m_symbolInfo;
   std::map<uint32_t, std::string> m_typeNames;

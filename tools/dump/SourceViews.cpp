@@ -1,0 +1,213 @@
+// The source views: source files, the statement table, and the lookups
+// between program addresses and source lines.
+#include "Format.h"
+#include "ViewParts.h"
+
+namespace dump {
+
+Json SourcesJson(Session& s) {
+  Json list = Json::array();
+  std::vector<mirl::api::SourceFile> files = s.Api().SourceFiles();
+  for (uint32_t id = 0; id < files.size(); ++id) {
+    BSTR path = nullptr;
+    DATE stamp = 0;
+    unsigned char language = 0, temporary = 0;
+    HRESULT hr = s.Parser()->GetSourceFileInfo(id, &path, &stamp, &language, &temporary);
+    Json j;
+    j["id"] = id;
+    j["path"] = Narrow(path);
+    SysFreeString(path);
+    j["stored_path"] = files[id].path;
+    if (FAILED(hr)) {
+      j["status"] = StatusText(hr);
+    } else {
+      j["time_stamp"] = OrNull(DateTimeText(stamp));
+      j["embedded"] = temporary != 0;
+      j["language"] = language;
+    }
+    list.push_back(j);
+  }
+  return list;
+}
+
+std::string SourcesText(const Json& j) {
+  Table t({"Id", "Time stamp", "Embedded", "Path"}, {0});
+  for (const Json& f : j) {
+    if (f.contains("status")) {
+      t.Add({std::to_string(U32(f["id"])), "?", "?",
+             Str(f["stored_path"]) + " (unavailable: " + Str(f["status"]) + ")"});
+      continue;
+    }
+    std::string path = Str(f["path"]);
+    if (path != Str(f["stored_path"])) path += "  (stored as " + Str(f["stored_path"]) + ")";
+    t.Add({std::to_string(U32(f["id"])), f["time_stamp"].is_null() ? "-" : Str(f["time_stamp"]),
+           f["embedded"].get<bool>() ? "yes" : "no", path});
+  }
+  return "Source files (" + std::to_string(j.size()) + "):\n" + t.Render();
+}
+
+Json LinesJson(Session& s) {
+  Json list = Json::array();
+  std::vector<mirl::api::Statement> st = s.Api().Statements();
+  for (uint32_t id = 0; id < st.size(); ++id) {
+    const mirl::api::Statement& d = st[id];
+    Json j;
+    j["id"] = id;
+    j["address"] = d.address;
+    j["length"] = d.length;
+    j["type"] = d.type;
+    j["file_id"] = IdOrNull(d.file);
+    j["file"] = d.file == kNone ? Json(nullptr) : Json(s.SourcePath(d.file));
+    // People count lines and columns from 1, as compilers print them.
+    j["line"] = d.line + 1;
+    j["column"] = d.column + 1;
+    j["line_end"] = d.lineEnd + 1;
+    j["column_end"] = d.columnEnd + 1;
+    list.push_back(j);
+  }
+  return list;
+}
+
+namespace {
+// "file:12:5-20" or "file:12:5-14:20".
+std::string PositionText(const std::string& file, uint32_t line, uint32_t col, uint32_t lineEnd,
+                         uint32_t colEnd) {
+  std::string text = Fmt("%s:%u:%u-", file.empty() ? "??" : file.c_str(), line, col);
+  if (lineEnd != line) text += Fmt("%u:", lineEnd);
+  return text + std::to_string(colEnd);
+}
+
+// The scopes around a program address, innermost first.
+Json ScopesAt(Session& s, uint32_t address) {
+  Json scopes = Json::array();
+  ULONG scope = kNone;
+  if (SUCCEEDED(s.Parser()->GetScopeFromProgMemAddress(address, 0, &scope)))
+    for (uint32_t id : s.ScopeChain(scope)) scopes.push_back(ScopeRef(s, id));
+  return scopes;
+}
+}  // namespace
+
+std::string LinesText(const Json& j) {
+  Table t({"Address", "Length", "Type", "Position"}, {1});
+  for (const Json& st : j)
+    t.Add({Hex(U32(st["address"])), std::to_string(U32(st["length"])),
+           Fmt("0x%02X", U32(st["type"])),
+           PositionText(Str(st["file"]), U32(st["line"]), U32(st["column"]), U32(st["line_end"]),
+                        U32(st["column_end"]))});
+  return "Statements (" + std::to_string(j.size()) + "):\n" + t.Render();
+}
+
+Json AddressLookupJson(Session& s, uint32_t address) {
+  Json j;
+  j["address"] = address;
+  BSTR path = nullptr;
+  ULONG line = 0, col = 0, lineEnd = 0, colEnd = 0, start = 0;
+  HRESULT hr = s.Parser()->GetSourceFromProgMemAddress(address, &path, &line, &col, &lineEnd,
+                                                       &colEnd, &start);
+  j["found"] = SUCCEEDED(hr);
+  if (SUCCEEDED(hr)) {
+    j["file"] = Narrow(path);
+    j["line"] = line + 1;
+    j["column"] = col + 1;
+    j["line_end"] = lineEnd + 1;
+    j["column_end"] = colEnd + 1;
+    j["statement"] = start;
+  } else {
+    j["status"] = StatusText(hr);
+  }
+  SysFreeString(path);
+  j["scopes"] = ScopesAt(s, address);
+  return j;
+}
+
+namespace {
+std::string ScopeChainText(const Json& scopes) {
+  std::string out;
+  for (const Json& sc : scopes)
+    out += "    in " + Str(sc["kind"]) + " " + Str(sc["name"]) + "  " +
+           RangeText(sc["low"], sc["high"]) + "\n";
+  return out;
+}
+}  // namespace
+
+std::string AddressLookupText(const Json& j) {
+  std::string out = Hex(U32(j["address"]), 8) + ": ";
+  if (j["found"].get<bool>())
+    out += PositionText(Str(j["file"]), U32(j["line"]), U32(j["column"]), U32(j["line_end"]),
+                        U32(j["column_end"])) +
+           "  (statement at " + Hex(U32(j["statement"])) + ")\n";
+  else
+    out += "??:0  (no statement covers this address)\n";
+  return out + ScopeChainText(j["scopes"]);
+}
+
+namespace {
+// Path text compared as people write it: either separator, any case.
+std::string Folded(std::string p) {
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return p;
+}
+}  // namespace
+
+Json LineLookupJson(Session& s, const std::string& file, uint32_t line) {
+  Json j;
+  j["file"] = file;
+  j["line"] = line;
+  j["found"] = false;
+  // The path as given first (the parser also knows remapped host paths);
+  // then the one source file whose path ends with it, so that main.c finds
+  // C:\proj\src\main.c.
+  std::vector<std::string> candidates{file};
+  std::string wanted = Folded(file);
+  std::vector<std::string> matches;
+  for (uint32_t id = 0; id < s.Counts().sourceFiles; ++id) {
+    const std::string& path = s.SourcePath(id);
+    std::string folded = Folded(path);
+    if (folded == wanted ||
+        (folded.size() > wanted.size() &&
+         folded.compare(folded.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+         folded[folded.size() - wanted.size() - 1] == '/'))
+      matches.push_back(path);
+  }
+  if (matches.size() == 1 && matches[0] != file) candidates.push_back(matches[0]);
+  if (matches.size() > 1) j["ambiguous"] = matches;
+  HRESULT hr = E_FAIL;
+  for (const std::string& candidate : candidates) {
+    if (line == 0) break;
+    BSTR path = Widen(candidate);
+    ULONG address = 0;
+    hr = s.Parser()->GetProgMemAddressFromSource(&path, line - 1, 0, &address);
+    SysFreeString(path);  // the method released the caller's string already
+    if (SUCCEEDED(hr)) {
+      j["found"] = true;
+      j["resolved_file"] = candidate;
+      j["address"] = address;
+      j["scopes"] = ScopesAt(s, address);
+      return j;
+    }
+  }
+  j["known_file"] = !matches.empty();
+  j["status"] = StatusText(hr);
+  return j;
+}
+
+std::string LineLookupText(const Json& j) {
+  std::string where = Str(j["file"]) + ":" + std::to_string(U32(j["line"]));
+  if (j["found"].get<bool>()) {
+    std::string out = where + ": " + Hex(U32(j["address"]));
+    if (Str(j["resolved_file"]) != Str(j["file"])) out += "  (" + Str(j["resolved_file"]) + ")";
+    return out + "\n" + ScopeChainText(j["scopes"]);
+  }
+  if (j.contains("ambiguous")) {
+    std::string out = where + ": the name matches several source files:\n";
+    for (const Json& p : j["ambiguous"]) out += "    " + Str(p) + "\n";
+    return out;
+  }
+  if (!j["known_file"].get<bool>()) return where + ": no source file of this name\n";
+  return where + ": no code for this line\n";
+}
+
+}  // namespace dump
