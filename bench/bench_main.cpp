@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../component/MirlParserUbrof.h"
 #include "../component/MirlProgram.h"
 #include "../platform/Platform.h"
+#include "../tests/NewParser.h"
 #include "LargeProgram.h"
 
 // Every allocation of the process goes through these, so the benchmark can
@@ -67,20 +67,7 @@ size_t FileSize(const std::string& path) {
   return f ? size_t(f.tellg()) : 0;
 }
 
-// A component made through the class factory, as a host makes it.
-IMirlParser* Create() {
-  static IClassFactory* factory = [] {
-    IClassFactory* f = nullptr;
-    if (FAILED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&f))))
-      std::abort();
-    return f;
-  }();
-  IMirlParser* c = nullptr;
-  if (FAILED(factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&c))))
-    std::abort();
-  return c;
-}
+IMirlParser* Create() { return NewParser(); }
 
 IMirlParser* ParseFile(const std::string& path) {
   IMirlParser* c = Create();

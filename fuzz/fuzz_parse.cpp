@@ -71,17 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const InputFolder& folder = Folder();
   if (!WriteInput(folder.path, data, size)) return 0;
 
-  // Made through the class factory, as a host makes it.
-  static IClassFactory* factory = [] {
-    IClassFactory* f = nullptr;
-    if (FAILED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&f))))
-      std::abort();
-    return f;
-  }();
-  IMirlParser* c = nullptr;
-  if (FAILED(factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&c))))
-    std::abort();
+  IMirlParser* c = NewParser();
   BSTR b = platform::AnsiToBstr(folder.path);
   c->Init(0);
   c->ValidateObjectFile(&b);

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "../component/MirlParserUbrof.h"
 #include "../component/MirlProgram.h"
 #include "../platform/Platform.h"
+#include "NewParser.h"
 
 namespace querydriver {
 
@@ -88,14 +88,8 @@ class Str {
 // once through the class factory and kept for the life of the process.
 inline const mirl::api::Program& FreshTypes() {
   static IMirlParser* fresh = [] {
-    IClassFactory* factory = nullptr;
-    IMirlParser* p = nullptr;
-    if (SUCCEEDED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
-                                    reinterpret_cast<void**>(&factory)))) {
-      factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&p));
-      factory->Release();
-    }
-    if (p) p->Init(0);
+    IMirlParser* p = NewParser();
+    p->Init(0);
     return p;
   }();
   static const mirl::api::Program program(fresh);

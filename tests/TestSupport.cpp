@@ -58,15 +58,8 @@ std::string ReadText(const std::string& path, bool* pbExists) {
   return ss.str();
 }
 
-Component::Component() {
-  IClassFactory* factory = nullptr;
-  if (FAILED(DllGetClassObject(CLSID_MirlParserUbrof, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory))))
-    std::abort();
-  HRESULT hr = factory->CreateInstance(nullptr, IID_IMirlParser, reinterpret_cast<void**>(&m_p));
-  factory->Release();
-  if (FAILED(hr) ||
-      FAILED(m_p->QueryInterface(IID_IMirlParserMem, reinterpret_cast<void**>(&m_pMem))) ||
+Component::Component() : m_p(NewParser()) {
+  if (FAILED(m_p->QueryInterface(IID_IMirlParserMem, reinterpret_cast<void**>(&m_pMem))) ||
       FAILED(m_p->QueryInterface(IID_IMirlParser3, reinterpret_cast<void**>(&m_p3))))
     std::abort();
 }

@@ -12,6 +12,7 @@
 #include "../component/MirlProgram.h"
 #include "../platform/Platform.h"
 #include "../ubrof/Parser.h"
+#include "NewParser.h"
 #include "UbrofWriter.h"
 
 namespace testsupport {
