@@ -1,5 +1,8 @@
 // The read API's view of the type table: types with their names and
 // attributes, members, enumerators, parameters and memory attributes.
+#include <algorithm>
+#include <initializer_list>
+
 #include "../component/CMirlParserUbrof.h"
 #include "../component/MirlProgram.h"
 
@@ -33,31 +36,45 @@ std::vector<Member> Program::Members(uint32_t typeId) const {
   return out;
 }
 
+namespace {
+
+// The part of a shared array that type typeId lists when its kind is one of
+// kinds: *pFirst and *pEnd, cut to the array (a file cut short holds fewer
+// entries than the type announced). Words are 1-based as in the record.
+bool TypeSlice(const TypeTable& t, uint32_t typeId, std::initializer_list<uint32_t> kinds,
+               int firstWord, int countWord, size_t size, size_t* pFirst, size_t* pEnd) {
+  if (typeId >= t.TypeCount()) return false;
+  const TypeRecord& r = t.Types[typeId];
+  if (std::find(kinds.begin(), kinds.end(), r.Kind) == kinds.end()) return false;
+  const uint32_t words[5] = {r.Word1, r.Word2, r.Word3, r.Word4, r.Word5};
+  uint64_t first = words[firstWord - 1], end = first + words[countWord - 1];
+  *pFirst = size_t(std::min<uint64_t>(first, size));
+  *pEnd = size_t(std::min<uint64_t>(end, size));
+  return true;
+}
+
+}  // namespace
+
 std::vector<Enumerator> Program::Enumerators(uint32_t typeId) const {
   std::vector<Enumerator> out;
   const TypeTable& t = m_p->m_TypeTable;
-  if (typeId >= t.TypeCount()) return out;
-  const TypeRecord& r = t.Types[typeId];
-  if (r.Kind != kKindEnum && r.Kind != kKindEnumIndexed) return out;
-  // Word4 is the first enumerator, Word3 the count the file gave; a file cut
-  // short has fewer in the table.
-  for (uint64_t i = r.Word4; i < uint64_t(r.Word4) + r.Word3 && i < t.Enumerators.size(); ++i) {
-    const EnumeratorRecord& e = t.Enumerators[size_t(i)];
-    out.push_back({m_p->m_NameTable.GetName(e.NameIndex), e.Value});
-  }
+  size_t i = 0, end = 0;
+  // Enumerators from Word4 on, Word3 of them.
+  if (!TypeSlice(t, typeId, {kKindEnum, kKindEnumIndexed}, 4, 3, t.Enumerators.size(), &i, &end))
+    return out;
+  for (; i < end; ++i)
+    out.push_back({m_p->m_NameTable.GetName(t.Enumerators[i].NameIndex), t.Enumerators[i].Value});
   return out;
 }
 
 std::vector<uint32_t> Program::Parameters(uint32_t typeId) const {
-  std::vector<uint32_t> out;
   const TypeTable& t = m_p->m_TypeTable;
-  if (typeId >= t.TypeCount()) return out;
-  const TypeRecord& r = t.Types[typeId];
-  if (r.Kind != kKindFunction && r.Kind != kKindFunctionEx) return out;
-  // Word5 is the first parameter, Word4 the count.
-  for (uint64_t i = r.Word5; i < uint64_t(r.Word5) + r.Word4 && i < t.Parameters.size(); ++i)
-    out.push_back(t.Parameters[size_t(i)]);
-  return out;
+  size_t first = 0, end = 0;
+  // Parameters from Word5 on, Word4 of them.
+  if (!TypeSlice(t, typeId, {kKindFunction, kKindFunctionEx}, 5, 4, t.Parameters.size(), &first,
+                 &end))
+    return {};
+  return std::vector<uint32_t>(t.Parameters.begin() + first, t.Parameters.begin() + end);
 }
 
 bool Program::ReferredType(uint32_t typeId, uint32_t* pType, uint32_t* pMemType) const {
