@@ -12,6 +12,14 @@ set(MIRL_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "Directory of oa
 set(MIRL_STDOLE2_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
     CACHE PATH "Directory of stdole2.tlb")
 
+# The type library describes the DLL's own bitness (its pointer sizes and
+# the platform it registers under, win32 or win64).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(MIRL_WIDL_BITS -m32)
+else()
+  set(MIRL_WIDL_BITS -m64)
+endif()
+
 set(MIRL_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 set(MIRL_IDL ${CMAKE_SOURCE_DIR}/component/MirlParserUbrof.idl)
 set(MIRL_IDL_HEADER ${MIRL_GENERATED_DIR}/MirlParserUbrof_i.h)
@@ -20,7 +28,7 @@ set(MIRL_TLB ${MIRL_GENERATED_DIR}/MirlParserUbrof.tlb)
 file(MAKE_DIRECTORY ${MIRL_GENERATED_DIR})
 add_custom_command(
   OUTPUT ${MIRL_IDL_HEADER} ${MIRL_IDL_IIDS} ${MIRL_TLB}
-  COMMAND ${MIRL_WIDL} -m64 -I${MIRL_WINE_IDL_DIR} -L${MIRL_STDOLE2_DIR}
+  COMMAND ${MIRL_WIDL} ${MIRL_WIDL_BITS} -I${MIRL_WINE_IDL_DIR} -L${MIRL_STDOLE2_DIR}
           -h -H ${MIRL_IDL_HEADER} -u -U ${MIRL_IDL_IIDS} -t -T ${MIRL_TLB} ${MIRL_IDL}
   DEPENDS ${MIRL_IDL}
   COMMENT "widl: MirlParserUbrof_i.h, MirlParserUbrof_i.c, MirlParserUbrof.tlb"
@@ -43,6 +51,12 @@ endmacro()
 set(MIRL_WINDOWS_LIBS ole32 oleaut32 uuid advapi32 user32 shlwapi mpr)
 # No MinGW runtime DLLs at run time: hosts load the DLL from anywhere.
 set(MIRL_WINDOWS_LINK_OPTIONS -static-libgcc -static-libstdc++)
+# On x86 the exported functions are __stdcall, decorated with their argument
+# size (DllCanUnloadNow@0); the .def file exports them undecorated, as
+# hosts and regsvr32 look them up.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(MIRL_DLL_LINK_OPTIONS -Wl,--enable-stdcall-fixup)
+endif()
 
 # ---- running under Wine ------------------------------------------------------
 set(MIRL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for the tests")
@@ -70,7 +84,7 @@ function(mirl_windows_dll dll core objects)
                                 ${MIRL_RESOURCES})
   target_include_directories(${dll} PRIVATE ${MIRL_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/platform)
   target_link_libraries(${dll} PRIVATE ${MIRL_WINDOWS_LIBS})
-  target_link_options(${dll} PRIVATE ${MIRL_WINDOWS_LINK_OPTIONS})
+  target_link_options(${dll} PRIVATE ${MIRL_WINDOWS_LINK_OPTIONS} ${MIRL_DLL_LINK_OPTIONS})
 endfunction()
 
 # A test executable that links the component statically: the same resources

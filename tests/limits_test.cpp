@@ -280,9 +280,10 @@ TEST(Extraction, AtMostSoManyEmbeddedSourcesAreWritten) {
 
 TEST(TableSize, TablesTakeAtMostThirtyTwoBytesPerByteOfFile) {
   // Nested empty blocks are the shortest records that each make a scope and
-  // a name: about 77 bytes of tables per byte of file. Two megabytes of them
-  // pass the limit; the parse fails before the tables reach it.
-  const uint64_t fileSize = 2u << 20;
+  // a name: about 77 bytes of tables per byte of file (48 in a 32-bit build,
+  // whose records are smaller). Two megabytes of them pass the limit (eight
+  // in a 32-bit build); the parse fails before the tables reach it.
+  const uint64_t fileSize = sizeof(void*) == 8 ? 2u << 20 : 8u << 20;
   ubrofw::Writer w;
   w.Start().BegLib("m");
   while (w.Size() < fileSize) w.BlockBegin1();

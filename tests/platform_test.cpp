@@ -64,10 +64,12 @@ TEST(SafeArray, OneDimensionalBytesAndLongs) {
 }
 
 TEST(Variant, LayoutMatchesWindows) {
-  EXPECT_EQ(sizeof(VARIANT), 24u);
+  // Pointers make the difference between the 32-bit and the 64-bit layouts.
+  const bool wide = sizeof(void*) == 8;
+  EXPECT_EQ(sizeof(VARIANT), wide ? 24u : 16u);
   EXPECT_EQ(offsetof(VARIANT, lVal), 8u);
-  EXPECT_EQ(sizeof(SAFEARRAY), 32u);
-  EXPECT_EQ(offsetof(SAFEARRAY, pvData), 16u);
+  EXPECT_EQ(sizeof(SAFEARRAY), wide ? 32u : 24u);
+  EXPECT_EQ(offsetof(SAFEARRAY, pvData), wide ? 16u : 12u);
   EXPECT_EQ(sizeof(GUID), 16u);
   EXPECT_EQ(sizeof(ULONG), 4u);
   EXPECT_EQ(sizeof(DATE), 8u);

@@ -75,25 +75,30 @@ TEST(WindowsText, DatesUseTheUserLocaleWithFourDigitYears) {
   EXPECT_EQ(platform::DateToText(NAN), "");  // no date, no text
 }
 
+namespace {
+platform::Mutex g_mutex;
+volatile LONG g_entered = 0;
+// A thread routine has the WINAPI calling convention, which a lambda lacks
+// on x86.
+DWORD WINAPI LockAndEnter(LPVOID) {
+  g_mutex.Lock();
+  InterlockedExchange(&g_entered, 1);
+  g_mutex.Unlock();
+  return 0;
+}
+}  // namespace
+
 TEST(WindowsThreads, MutexKeepsOtherThreadsOut) {
   EXPECT_EQ(platform::CurrentThreadId(), GetCurrentThreadId());
-  static platform::Mutex mutex;
-  static volatile LONG entered = 0;
-  LPTHREAD_START_ROUTINE lockAndEnter = [](LPVOID) -> DWORD {
-    mutex.Lock();
-    InterlockedExchange(&entered, 1);
-    mutex.Unlock();
-    return 0;
-  };
-  entered = 0;
-  mutex.Lock();
-  HANDLE thread = CreateThread(nullptr, 0, lockAndEnter, nullptr, 0, nullptr);
+  g_entered = 0;
+  g_mutex.Lock();
+  HANDLE thread = CreateThread(nullptr, 0, LockAndEnter, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   EXPECT_EQ(WaitForSingleObject(thread, 200), DWORD(WAIT_TIMEOUT));
-  EXPECT_EQ(entered, 0);
-  mutex.Unlock();
+  EXPECT_EQ(g_entered, 0);
+  g_mutex.Unlock();
   EXPECT_EQ(WaitForSingleObject(thread, 10000), DWORD(WAIT_OBJECT_0));
-  EXPECT_EQ(entered, 1);
+  EXPECT_EQ(g_entered, 1);
   CloseHandle(thread);
 }
 

@@ -3,11 +3,13 @@
 // the registry, program ids, CoCreateInstance, vtables and IDispatch.
 //
 //   com_host --dll=<path of MirlParserUbrof.dll> [--apartment=sta|mta]
-//            [--gtest_filter=...]
+//            [--sweep=<object file>,<answers file>] [--gtest_filter=...]
 //
 // CTest runs it in steps: Registration.Register* (regsvr32), the client
 // suites from a multi-threaded and from a single-threaded apartment, and
-// Registration.Unregister* (regsvr32 /u). The class factory, aggregation and
+// Registration.Unregister* (regsvr32 /u); Sweep.* writes every answer of
+// the interfaces on a real object file, for comparing the 32-bit DLL with
+// the 64-bit one. The class factory, aggregation and
 // the unload count are the component's own code, checked natively by
 // tests/host/host_test.cpp; here they are used as a host uses them.
 #define WIN32_LEAN_AND_MEAN
@@ -19,7 +21,9 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +37,7 @@ namespace {
 
 std::wstring g_dllPath;  // as given on the command line
 bool g_sta = false;      // the test thread's apartment
+std::string g_sweepFile, g_sweepOut;
 
 const wchar_t kProgId[] = L"MirlParserUbrof.MirlParserUbrof.1";
 const wchar_t kVersionIndependentProgId[] = L"MirlParserUbrof.MirlParserUbrof";
@@ -82,9 +87,16 @@ struct Bstr {
 };
 
 // --- Registry
-bool KeyExists(const std::wstring& subkey) {
+// This process's bitness: its type-library platform and the registry view
+// of the DLL of the other bitness.
+const bool k64 = sizeof(void*) == 8;
+const wchar_t* const kPlatform = k64 ? L"win64" : L"win32";
+const wchar_t* const kOtherPlatform = k64 ? L"win32" : L"win64";
+const REGSAM kOtherView = k64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+bool KeyExists(const std::wstring& subkey, REGSAM view = 0) {
   HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS)
     return false;
   RegCloseKey(h);
   return true;
@@ -286,8 +298,8 @@ TEST(Registration, RegisterWritesEveryEntryAndReplacesTheClassKey) {
   // where the type-library marshaler looks) are the DLL by its full path
   // (main made g_dllPath a full path).
   for (const std::wstring& key :
-       {kClassKey + L"\\InprocServer32", kTypeLibKey + L"\\1.0\\409\\win64",
-        kTypeLibKey + L"\\1.0\\0\\win64"}) {
+       {kClassKey + L"\\InprocServer32", kTypeLibKey + L"\\1.0\\409\\" + kPlatform,
+        kTypeLibKey + L"\\1.0\\0\\" + kPlatform}) {
     std::optional<std::wstring> file = Value(key);
     ASSERT_TRUE(file.has_value()) << Narrow(key.c_str());
     EXPECT_EQ(lstrcmpiW(file->c_str(), g_dllPath.c_str()), 0) << Narrow(file->c_str());
@@ -297,22 +309,33 @@ TEST(Registration, RegisterWritesEveryEntryAndReplacesTheClassKey) {
   EXPECT_EQ(Contents(kClassKey + L"\\Programmable"), std::make_pair(DWORD(0), DWORD(0)));
   EXPECT_FALSE(KeyExists(kClassKey + L"\\Stale"));
   // The interfaces, marshaled by the type-library marshaler.
-  for (REFIID iid : {IID_IMirlParser, IID_IMirlParserMem, IID_IMirlParser3}) {
+  for (REFIID iid : {IID_IMirlParser, IID_IMirlParserMem, IID_IMirlParser2, IID_IMirlParser3}) {
     std::wstring key = L"Interface\\" + GuidText(iid);
     EXPECT_EQ(Value(key + L"\\ProxyStubClsid32"), L"{00020424-0000-0000-C000-000000000046}");
     EXPECT_EQ(Value(key + L"\\TypeLib"), libid);
   }
 }
 
+// The program ids and the type library's key are shared by the registry
+// views; while the DLL of the other bitness is registered they stay, with
+// its entry of the type library and its interfaces in its view.
 TEST(Registration, UnregisterRemovesItsEntriesButNotClsid) {
+  const bool other = KeyExists(kClassKey, kOtherView);
+  std::printf("the DLL of the other bitness is %sregistered\n", other ? "" : "not ");
+  const std::wstring iface = L"Interface\\" + GuidText(IID_IMirlParser);
   // Twice: unregistering what is not registered succeeds as well.
   for (int round = 0; round < 2; ++round) {
     ASSERT_EQ(Regsvr32(L"/u /s"), 0u) << round;
     for (const std::wstring& key :
-         {std::wstring(kProgId), std::wstring(kVersionIndependentProgId), kClassKey, kTypeLibKey,
-          L"Interface\\" + GuidText(IID_IMirlParser), L"Interface\\" + GuidText(IID_IMirlParserMem),
-          L"Interface\\" + GuidText(IID_IMirlParser3)})
+         {kClassKey, iface, L"Interface\\" + GuidText(IID_IMirlParserMem),
+          L"Interface\\" + GuidText(IID_IMirlParser2), L"Interface\\" + GuidText(IID_IMirlParser3),
+          kTypeLibKey + L"\\1.0\\409\\" + kPlatform, kTypeLibKey + L"\\1.0\\0\\" + kPlatform})
       EXPECT_FALSE(KeyExists(key)) << Narrow(key.c_str());
+    for (const std::wstring& key : {std::wstring(kProgId), std::wstring(kVersionIndependentProgId),
+                                    kTypeLibKey, kTypeLibKey + L"\\1.0\\0\\" + kOtherPlatform})
+      EXPECT_EQ(KeyExists(key), other) << Narrow(key.c_str());
+    EXPECT_EQ(KeyExists(kClassKey, kOtherView), other);
+    EXPECT_EQ(KeyExists(iface, kOtherView), other);
     EXPECT_TRUE(KeyExists(L"CLSID"));
   }
   IUnknown* p = nullptr;
@@ -546,12 +569,235 @@ TEST(VersionMessage, NewerFileShowsOneMessageAndFailsWithoutBlocking) {
   EXPECT_NE(g_szCaption[0], '\0');
 }
 
+// --- Every answer on a real object file (--sweep=<file>,<answers>): each
+// call and what it gave, one line each, so that the answers of the 32-bit
+// and the 64-bit DLL can be compared as files.
+namespace {
+class Answers {
+ public:
+  explicit Answers(const std::string& path) : m_out(path, std::ios::binary) {}
+  // The method's name and status, then each value it gave.
+  template <class... T>
+  HRESULT operator()(const char* call, HRESULT hr, const T&... values) {
+    m_out << call << " " << std::hex << ULONG(hr) << std::dec;
+    if (SUCCEEDED(hr)) ((m_out << " " << Text(values)), ...);
+    m_out << "\n";
+    return hr;
+  }
+
+ private:
+  static std::string Text(const Bstr& b) { return "\"" + b.str() + "\""; }
+  static std::string Text(const std::string& s) { return s; }
+  static std::string Text(double d) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+    return buf;
+  }
+  template <class T>
+  static std::string Text(const T& v) {
+    return std::to_string(v);
+  }
+  std::ofstream m_out;
+};
+
+// A VARIANT as text: its type and its value, arrays element by element.
+std::string VariantText(VARIANT& v) {
+  std::string text = std::to_string(v.vt);
+  if (v.vt & VT_ARRAY) {
+    LONG lo = 0, hi = -1;
+    SafeArrayGetLBound(v.parray, 1, &lo);
+    SafeArrayGetUBound(v.parray, 1, &hi);
+    for (LONG i = lo; i <= hi; ++i) {
+      VARIANT e;
+      VariantInit(&e);
+      if ((v.vt & VT_TYPEMASK) == VT_VARIANT) {
+        SafeArrayGetElement(v.parray, &i, &e);
+      } else {
+        e.vt = VARTYPE(v.vt & VT_TYPEMASK);
+        SafeArrayGetElement(v.parray, &i, &e.llVal);
+      }
+      text += " [" + VariantText(e) + "]";
+      VariantClear(&e);
+    }
+  } else if (v.vt != VT_EMPTY && SUCCEEDED(VariantChangeType(&v, &v, 0, VT_BSTR))) {
+    text += " " + Narrow(v.bstrVal);
+  }
+  VariantClear(&v);
+  return text;
+}
+}  // namespace
+
+TEST(Sweep, EveryAnswerOnARealFile) {
+  if (g_sweepFile.empty()) GTEST_SKIP() << "no --sweep=<object file>,<answers file>";
+  if (GetFileAttributesA(g_sweepFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "sample " << g_sweepFile << " is absent: nothing to sweep";
+  Ref<IMirlParser> p;
+  Ref<IMirlParserMem> mem;
+  Ref<IMirlParser3> three;
+  CLSID clsid;
+  ASSERT_EQ(CLSIDFromProgID(kVersionIndependentProgId, &clsid), S_OK);
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMirlParser, Out(&p)), S_OK);
+  ASSERT_EQ(p->QueryInterface(IID_IMirlParserMem, Out(&mem)), S_OK);
+  ASSERT_EQ(p->QueryInterface(IID_IMirlParser3, Out(&three)), S_OK);
+  ASSERT_EQ(p->Init(0), S_OK);
+  Bstr file(g_sweepFile);
+  ASSERT_EQ(p->ParseObjectFile(&file, 0), S_OK);
+  Answers a(g_sweepOut);
+  a("ValidateObjectFile", p->ValidateObjectFile(&file));
+  {
+    Bstr info;
+    a("GetGeneralInfoString", p->GetGeneralInfoString(&info));
+    // Up to the thread id, which differs from run to run.
+    std::string text = info.str();
+    a("info", S_OK, text.substr(0, text.find("The module is running")));
+    DATE built = 0;
+    a("GetTimeOfBuild", p->GetTimeOfBuild(&built), built);
+    Bstr device;
+    ULONG core = 0, model = 0, exit = 0;
+    a("GetTargetInfo", p->GetTargetInfo(&device, &core, &model), device, core, model);
+    a("GetProgramExit", mem->GetProgramExit(&exit), exit);
+  }
+  // Memory: each image in pieces, through both interfaces.
+  for (BYTE type : {0, 1, 2, 4, 8, 0x10, 0x40}) {
+    ULONG lo = 0, hi = 0, blocks = 0;
+    if (FAILED(a("GetMemoryInfo", p->GetMemoryInfo(type, &lo, &hi, &blocks), type, lo, hi, blocks)))
+      continue;
+    for (ULONGLONG at = lo; at <= hi; at += 256) {
+      BYTE buf[256] = {};
+      const ULONG n = ULONG(std::min<ULONGLONG>(256, hi - at + 1));
+      std::string hex;
+      HRESULT hr = p->ReadMemory(type, ULONG(at), n, buf);
+      for (ULONG i = 0; i < n; ++i)
+        hex += "0123456789abcdef"[buf[i] >> 4], hex += "0123456789abcdef"[buf[i] & 15];
+      a("ReadMemory", hr, type, at, hex);
+      SAFEARRAY* psa = nullptr;
+      hr = mem->ReadMemSA(type, ULONG(at), n, &psa);
+      bool same = psa && psa->rgsabound[0].cElements == n && std::memcmp(psa->pvData, buf, n) == 0;
+      a("ReadMemSA", hr, same);
+      if (psa) SafeArrayDestroy(psa);
+    }
+  }
+  // Ids are swept until several in a row fail (type ids may have gaps);
+  // the sweep gives the number of ids up to the last that answered.
+  auto sweep = [](ULONG gap, auto call) {
+    ULONG id = 0, failed = 0;
+    for (; failed < gap; ++id) failed = SUCCEEDED(call(id)) ? 0 : failed + 1;
+    return id - failed;
+  };
+  sweep(2, [&](ULONG id) {
+    Bstr path;
+    DATE stamp = 0;
+    BYTE lang = 0, temp = 0;
+    return a("GetSourceFileInfo", p->GetSourceFileInfo(id, &path, &stamp, &lang, &temp), id, path,
+             stamp, lang, temp);
+  });
+  sweep(2, [&](ULONG id) {
+    ULONG addr = 0, line = 0, col = 0, lineEnd = 0, colEnd = 0, start = 0, scope = 0, back = 0;
+    BYTE type = 0;
+    HRESULT hr = a("EnumHLStatements", p->EnumHLStatements(id, &addr, &type), id, addr, type);
+    if (FAILED(hr)) return hr;
+    Bstr path, label;
+    a("GetSourceFromProgMemAddress",
+      p->GetSourceFromProgMemAddress(addr, &path, &line, &col, &lineEnd, &colEnd, &start), path,
+      line, col, lineEnd, colEnd, start);
+    a("GetProgMemAddressFromSource", p->GetProgMemAddressFromSource(&path, line, col, &back), back);
+    for (BYTE kind : {0, 1, 2, 3})
+      a("GetScopeFromProgMemAddress", p->GetScopeFromProgMemAddress(addr, kind, &scope), scope);
+    a("LookupLabel", p->LookupLabel(addr, &label.b), label);
+    return hr;
+  });
+  const ULONG scopes = sweep(2, [&](ULONG id) {
+    Bstr name, full;
+    ULONG type = 0, start = 0, size = 0, first = 0, count = 0, found = 0;
+    HRESULT hr = a("GetScopeInfo", p->GetScopeInfo(id, &name, &full, &type, &start, &size, &first),
+                   id, name, full, type, start, size, first);
+    ULONG* ids = nullptr;
+    if (SUCCEEDED(a("EnumSubScopes", p->EnumSubScopes(id, &count, &ids), count)))
+      for (ULONG i = 0; i < count; ++i) a("subscope", S_OK, ids[i]);
+    CoTaskMemFree(ids);
+    if (SUCCEEDED(hr)) a("GetScopeFromName", p->GetScopeFromName(&full, &found), found);
+    for (ULONG category = 0; SUCCEEDED(hr) && category < 8; ++category) {
+      ULONG symbol = 0;
+      a("EnumSymbols", p->EnumSymbols(id, category, &symbol), symbol);
+    }
+    return hr;
+  });
+  sweep(2, [&](ULONG id) {
+    Bstr name;
+    return a("EnumSymbolCategories", p->EnumSymbolCategories(id, &name), name);
+  });
+  const ULONG symbols = sweep(2, [&](ULONG id) {
+    Bstr name, type, location, value;
+    ULONG scope = 0, typeId = 0, addr = 0, symbol = 0, found = 0, word = 0;
+    BYTE info = 0, memType = 0;
+    double real = 0;
+    HRESULT hr =
+        a("GetSymbolInfo", p->GetSymbolInfo(id, &name, &scope, &typeId), id, name, scope, typeId);
+    if (FAILED(hr)) return hr;
+    a("GetSymbolLocation", p->GetSymbolLocation(id, 0, &info, &addr, &memType), info, addr,
+      memType);
+    a("LookupSymbolName", p->LookupSymbolName(&name, scope, 0, &symbol, &found), symbol, found);
+    a("GetValue", p->GetValue(typeId, addr, memType, &word, &real), word, real);
+    a("EvaluateByLocation", p->EvaluateByLocation(typeId, addr, memType, &type, &location, &value),
+      type, location, value);
+    Bstr byValue[3];
+    a("EvaluateByValue",
+      p->EvaluateByValue(typeId, word, real, &byValue[0].b, &byValue[1].b, &byValue[2].b),
+      byValue[0], byValue[1], byValue[2]);
+    LONG die = 0;
+    a("LookupDie", three->LookupDie(0, name.b, 0, &die), die);
+    return hr;
+  });
+  sweep(64, [&](ULONG id) {
+    Bstr name;
+    ULONG size = 0, spec = 0, elements = 0, ptrSize = 0, ref = 0, refMem = 0;
+    BYTE memType = 0;
+    HRESULT hr =
+        a("GetTypeInfo", p->GetTypeInfo(id, &name, &size, &spec, &elements, &memType, &ptrSize), id,
+          name, size, spec, elements, memType, ptrSize);
+    a("GetRefferedType", p->GetRefferedType(id, &ref, &refMem), ref, refMem);
+    for (ULONG index = 0;; ++index) {
+      Bstr member;
+      ULONG typeOut = 0, offset = 0;
+      if (FAILED(a("GetStructuralMember",
+                   p->GetStructuralMember(id, &member, index, &typeOut, &offset), member, typeOut,
+                   offset)))
+        break;
+    }
+    return hr;
+  });
+  // Entries: every handle's tag, children and attributes (the root, the
+  // scopes, the symbols, and one beyond).
+  EXPECT_GT(scopes, 0u);
+  EXPECT_GT(symbols, 0u);
+  for (LONG id = 0; id <= LONG(scopes + symbols + 1); ++id) {
+    LONG tag = 0, child = 0;
+    a("GetTag", three->GetTag(id, &tag), tag);
+    a("GetDie", three->GetDie(id, 0, &child), child);
+    VARIANT v;
+    for (LONG t : {0, 0x11, 0x2E, 0x34}) {
+      VariantInit(&v);
+      HRESULT hr = three->GetDies(id, t, &v);
+      a("GetDies", hr, VariantText(v));
+    }
+    for (LONG attr : {0x03, 0x11, 0x12, 0x3A, 0x3B, 0x49}) {
+      VariantInit(&v);
+      HRESULT hr = three->GetAttr(id, attr, &v);
+      a("GetAttr", hr, VariantText(v));
+    }
+  }
+}
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg.rfind("--dll=", 0) == 0) g_dllPath = Wide(arg.substr(6));
     if (arg == "--apartment=sta") g_sta = true;
+    if (arg.rfind("--sweep=", 0) == 0) {
+      g_sweepFile = arg.substr(8, arg.find(',') - 8);
+      g_sweepOut = arg.substr(arg.find(',') + 1);
+    }
   }
   if (g_dllPath.empty()) {
     std::fprintf(stderr, "usage: com_host --dll=<MirlParserUbrof.dll> [--apartment=sta|mta]\n");
