@@ -3,6 +3,8 @@
 // It drives the component the way a debugger host does (class factory,
 // Init, ParseObjectFile, then the interface queries) and takes from the
 // read API (MirlProgram.h) only what the interfaces cannot list.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "dump/Format.h"
+#include "dump/Run.h"
 #include "dump/Session.h"
 #include "dump/Views.h"
 
@@ -18,9 +21,12 @@ using dump::Json;
 namespace {
 
 struct Options {
-  std::string file;
+  std::vector<std::string> files;
+  std::string file;  // the one being read, for messages
   bool json = false;
   bool all = false, summary = false, modules = false, scopes = false, symbols = false;
+  bool nm = false, globals = false, defined = false;
+  std::string sort = "address";
   bool labels = false, types = false, sources = false, lines = false, memory = false;
   std::string range, memoryType = "program";
   std::vector<std::string> addresses, lineQueries, symbolQueries;
@@ -28,6 +34,7 @@ struct Options {
   std::vector<std::string> remaps;
   std::string baseDir;
   bool baseDirGiven = false;
+  std::string charset;
 };
 
 const char* kFooter = R"(Addresses and lengths are hexadecimal, with or without 0x (as addr2line
@@ -41,12 +48,30 @@ Examples:
   ubrofdump prog.d90 --addr 1c4 0x2a0          source position and scopes of addresses
   ubrofdump prog.d90 --line main.c:42          address of a source line
   ubrofdump prog.d90 --symbol counter          where a symbol lives
+  ubrofdump --nm --sort name a.d90 b.d90       symbols of two files, like nm
   ubrofdump prog.d90 --range 0x100+40          hex dump of program memory
   ubrofdump prog.d90 --ihex prog.hex           program memory as Intel HEX
   ubrofdump prog.d90 --remap 'C:\src\main.c=/home/me/src/main.c' --lines
 
-Exit status: 0 on success; 1 when the file cannot be read, a lookup finds
-nothing or an export cannot be written; 2 for a wrong command line.)";
+Several files: each is read on its own, and its views and lookups follow a
+"File: NAME" header line (with --json: an array of one document per file);
+the exit status is 1 when any of them fails. Exports take one file.
+
+--nm prints one line per symbol: address, size (a function's code, a
+variable's type; blank when unknown), a kind letter, the memory, the name.
+Kind letters: T code, D data, E eeprom, A an absolute value (the linker's
+constants), U a module's reference to a symbol that another module defines
+(what --defined leaves out); upper case for a symbol at file level (what
+--globals keeps), lower case for one local to a function or block.
+
+--addr names the function around an address by its function scope, or else
+by the nearest code symbol at or below it (said so: "from the symbol table").
+An address without an answer prints ??:0, as addr2line does, and is no
+failure. With --memory-type data, --addr names the variable at an address.
+
+Exit status: 0 on success; 1 when the file cannot be read, --line or
+--symbol finds nothing or an export cannot be written; 2 for a wrong
+command line.)";
 
 void Fail(const Options& o, const std::string& message) {
   std::fprintf(stderr, "ubrofdump: %s%s\n", o.file.empty() ? "" : (o.file + ": ").c_str(),
@@ -58,15 +83,6 @@ void Fail(const Options& o, const std::string& message) {
 // rather than refusing the whole document.
 std::string JsonText(const Json& j) {
   return j.dump(2, ' ', false, Json::error_handler_t::replace);
-}
-
-// A JSON document for a file that could not be read, so that scripts get
-// one well-formed document either way.
-void PrintErrorJson(const Options& o, const std::string& message) {
-  Json j;
-  j["file"] = o.file;
-  j["error"] = {{"message", message}};
-  std::cout << JsonText(j) << "\n";
 }
 
 // "FILE:LINE", split at the last colon so that C:\src\main.c:12 works.
@@ -87,7 +103,9 @@ int main(int argc, char** argv) {
       "ubrofdump"};
   app.footer(kFooter);
   app.get_formatter()->column_width(34);
-  app.add_option("FILE", o.file, "UBROF object file (.d90, .dbg, ...)")->type_name("");
+  app.add_option("FILE", o.files, "UBROF object files (.d90, .dbg, ...)")->type_name("");
+  bool version = false;
+  app.add_flag("-V,--version", version, "The version of ubrofdump and of its parser");
 
   const char* views = "Views (combinable)";
   app.add_flag("-a,--all", o.all, "Every view below")->group(views);
@@ -99,7 +117,16 @@ int main(int argc, char** argv) {
       ->group(views);
   app.add_flag("-y,--symbols", o.symbols, "Symbols: location, class, type, scope, ranges")
       ->group(views);
-  app.add_flag("--labels", o.labels, "Labels by program address")->group(views);
+  app.add_flag("--labels", o.labels, "Every name at each address, code before absolute constants")
+      ->group(views);
+  app.add_flag("--nm", o.nm, "Symbols like nm: address, size, kind letter, memory, name")
+      ->group(views);
+  app.add_option("--sort", o.sort, "Order of --nm (default address)")
+      ->type_name("address|name")
+      ->group(views);
+  app.add_flag("--globals", o.globals, "--nm lists file-level symbols only")->group(views);
+  app.add_flag("--defined", o.defined, "--nm leaves out references to other modules' symbols")
+      ->group(views);
   app.add_flag("-t,--types", o.types, "Types: size, class, memory, members; memory attributes")
       ->group(views);
   app.add_flag("--sources", o.sources, "Source files: paths, time stamps, embedded flag")
@@ -110,13 +137,15 @@ int main(int argc, char** argv) {
   app.add_option("--range", o.range, "Hex dump of START:END (END excluded) or START+LEN")
       ->type_name("RANGE")
       ->group(views);
-  app.add_option("--memory-type", o.memoryType, "Memory that --range dumps (default program)")
+  app.add_option("--memory-type", o.memoryType,
+                 "Memory that --range dumps and --addr looks up (default program)")
       ->type_name("program|data|eeprom")
       ->group(views);
 
   const char* lookups = "Lookups";
   app.add_option("--addr", o.addresses,
-                 "File:line:column and scope chain of addresses (addr2line -f)")
+                 "Source position, function and scopes of addresses (addr2line -f); - reads "
+                 "stdin")
       ->type_name("ADDR")
       ->expected(1, -1)
       ->delimiter(',')
@@ -143,7 +172,8 @@ int main(int argc, char** argv) {
       ->group(exports);
 
   const char* paths = "Source paths";
-  app.add_option("--remap", o.remaps, "Show stored source path OLD as NEW; NEW works in --line")
+  app.add_option("--remap", o.remaps,
+                 "Show stored path or folder OLD (any case, either separator) as NEW")
       ->type_name("OLD=NEW")
       ->allow_extra_args(false)
       ->group(paths);
@@ -153,34 +183,55 @@ int main(int argc, char** argv) {
           ->group(paths);
 
   app.add_flag("-j,--json", o.json, "One JSON document instead of text")->group("Output");
+  app.add_option("--charset", o.charset,
+                 "Code page of stored names (iconv's; default UTF-8, else Windows-1252)")
+      ->type_name("NAME")
+      ->group("Output");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    std::fprintf(stderr, "ubrofdump: %s (see ubrofdump --help)\n", e.what());
     return 2;
+  }
+  if (version) {
+    std::printf("ubrofdump (MirlParserUbrof) %s\n", UBROFDUMP_VERSION);
+    return 0;
   }
   o.baseDirGiven = baseDir->count() > 0;
 
-  // "--addr 1c4 prog.d90": the address list swallowed the file name.
-  if (o.file.empty() && !o.addresses.empty()) {
-    uint32_t unused;
-    if (!dump::ParseHex(o.addresses.back(), &unused)) {
-      o.file = o.addresses.back();
-      o.addresses.pop_back();
-    }
+  // "--addr 1c4 prog.d90": the address list swallowed the file names: the
+  // words at its end that are files, or the last word when no file is given.
+  uint32_t unused;
+  std::vector<std::string> swallowed;
+  while (
+      !o.addresses.empty() && o.addresses.back() != "-" &&
+      !dump::ParseHex(o.addresses.back(), &unused) &&
+      (::access(o.addresses.back().c_str(), F_OK) == 0 || (o.files.empty() && swallowed.empty()))) {
+    swallowed.insert(swallowed.begin(), o.addresses.back());
+    o.addresses.pop_back();
   }
-  if (o.file.empty()) {
+  o.files.insert(o.files.end(), swallowed.begin(), swallowed.end());
+  if (o.files.size() > 1 && !(o.ihex.empty() && o.eepromIhex.empty() && o.bin.empty())) {
+    std::fprintf(stderr, "ubrofdump: --ihex, --eeprom-ihex and --bin take one object file\n");
+    return 2;
+  }
+  if (o.files.empty()) {
     std::fprintf(stderr, "ubrofdump: no object file given (see ubrofdump --help)\n");
     return 2;
   }
 
   // Check every argument before reading the file.
   std::vector<uint32_t> addresses;
+  bool addressesFromInput = false;
   for (const std::string& a : o.addresses) {
     uint32_t v = 0;
+    if (a == "-") {
+      addressesFromInput = true;
+      continue;
+    }
     if (!dump::ParseHex(a, &v)) {
       std::fprintf(stderr, "ubrofdump: --addr %s: not a hexadecimal address\n", a.c_str());
       return 2;
@@ -212,11 +263,16 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (o.sort != "address" && o.sort != "name") {
+    std::fprintf(stderr, "ubrofdump: --sort %s: expected address or name\n", o.sort.c_str());
+    return 2;
+  }
   if (o.memoryType != "program" && o.memoryType != "data" && o.memoryType != "eeprom") {
     std::fprintf(stderr, "ubrofdump: --memory-type %s: expected program, data or eeprom\n",
                  o.memoryType.c_str());
     return 2;
   }
+  unsigned memType = o.memoryType == "data" ? 2 : o.memoryType == "eeprom" ? 4 : 1;
   std::vector<std::pair<std::string, std::string>> remaps;
   for (const std::string& r : o.remaps) {
     size_t eq = r.find('=');
@@ -228,132 +284,101 @@ int main(int argc, char** argv) {
   }
 
   if (o.all)
-    o.summary = o.modules = o.scopes = o.symbols = o.labels = o.types = o.sources = o.lines =
+    o.summary = o.modules = o.scopes = o.symbols = o.labels = o.nm = o.types = o.sources = o.lines =
         o.memory = true;
-  bool anything = o.summary || o.modules || o.scopes || o.symbols || o.labels || o.types ||
-                  o.sources || o.lines || o.memory || !o.range.empty() || !addresses.empty() ||
-                  !lineQueries.empty() || !o.symbolQueries.empty() || !o.ihex.empty() ||
-                  !o.eepromIhex.empty() || !o.bin.empty();
-  if (!anything) o.summary = true;
-
-  dump::Session session;
-  std::string error;
-  bool ok = session.Create(&error);
-  if (ok && o.baseDirGiven) ok = session.SetBaseDirectory(o.baseDir, &error);
-  for (size_t i = 0; ok && i < remaps.size(); ++i)
-    ok = session.AddRemap(remaps[i].first, remaps[i].second, &error);
-  if (ok) ok = session.Open(o.file, &error);
-  if (!ok) {
-    Fail(o, error);
-    if (o.json) PrintErrorJson(o, error);
-    return 1;
+  dump::Request req;
+  req.summary = o.summary;
+  req.modules = o.modules;
+  req.scopes = o.scopes;
+  req.symbols = o.symbols;
+  req.labels = o.labels;
+  req.nm = o.nm;
+  req.types = o.types;
+  req.sources = o.sources;
+  req.lines = o.lines;
+  req.memory = o.memory;
+  req.nmByName = o.sort == "name";
+  req.nmGlobals = o.globals;
+  req.nmDefined = o.defined;
+  req.range = !o.range.empty();
+  req.rangeStart = rangeStart;
+  req.rangeEnd = rangeEnd;
+  req.memType = memType;
+  req.addresses = addresses;
+  req.lineQueries = lineQueries;
+  req.symbolNames = o.symbolQueries;
+  req.ihex = o.ihex;
+  req.eepromIhex = o.eepromIhex;
+  req.bin = o.bin;
+  bool anything = o.summary || o.modules || o.scopes || o.symbols || o.labels || o.nm || o.types ||
+                  o.sources || o.lines || o.memory || req.range || !addresses.empty() ||
+                  addressesFromInput || !lineQueries.empty() || !o.symbolQueries.empty() ||
+                  !o.ihex.empty() || !o.eepromIhex.empty() || !o.bin.empty();
+  if (!anything) req.summary = true;
+  {
+    dump::Charset probe;
+    if (!probe.Select(o.charset)) {
+      std::fprintf(stderr, "ubrofdump: --charset %s: not a code page that iconv knows\n",
+                   o.charset.c_str());
+      return 2;
+    }
   }
 
+  // "--addr -": the addresses on standard input, as addr2line reads them.
+  if (addressesFromInput) {
+    std::string word;
+    while (std::cin >> word) {
+      uint32_t v = 0;
+      if (dump::ParseHex(word, &v))
+        req.addresses.push_back(v);
+      else
+        std::fprintf(stderr, "ubrofdump: standard input: %s: not a hexadecimal address\n",
+                     word.c_str());
+    }
+  }
+
+  // Each file is read by a parser of its own, as if alone; with several,
+  // each one's output follows a header line (JSON: one document each, in
+  // an array).
   int status = 0;
-  Json doc;
-  doc["file"] = o.file;
-  std::vector<std::string> sections;
-  if (o.summary) {
-    doc["summary"] = dump::SummaryJson(session);
-    sections.push_back(dump::SummaryText(doc["summary"]));
-  }
-  if (o.modules) {
-    doc["modules"] = dump::ModulesJson(session);
-    sections.push_back(dump::ModulesText(doc["modules"]));
-  }
-  if (o.scopes) {
-    doc["scopes"] = dump::ScopesJson(session);
-    sections.push_back(dump::ScopesText(doc["scopes"]));
-  }
-  if (o.symbols) {
-    doc["symbols"] = dump::SymbolsJson(session);
-    sections.push_back(dump::SymbolsText(doc["symbols"]));
-  }
-  if (o.labels) {
-    doc["labels"] = dump::LabelsJson(session);
-    sections.push_back(dump::LabelsText(doc["labels"]));
-  }
-  if (o.types) {
-    doc["types"] = dump::TypesJson(session);
-    doc["memory_attributes"] = dump::MemoryAttributesJson(session);
-    sections.push_back(dump::TypesText(doc["types"], doc["memory_attributes"]));
-  }
-  if (o.sources) {
-    doc["sources"] = dump::SourcesJson(session);
-    sections.push_back(dump::SourcesText(doc["sources"]));
-  }
-  if (o.lines) {
-    doc["lines"] = dump::LinesJson(session);
-    sections.push_back(dump::LinesText(doc["lines"]));
-  }
-  if (o.memory || !o.range.empty()) {
-    Json memory = o.memory ? dump::MemoryJson(session) : Json::object();
-    std::string text = o.memory ? dump::MemoryText(memory) : std::string();
-    if (!o.range.empty()) {
-      unsigned type = o.memoryType == "data" ? 2 : o.memoryType == "eeprom" ? 4 : 1;
-      memory["dump"] = dump::HexDumpJson(session, type, rangeStart, rangeEnd);
-      if (memory["dump"].contains("status")) status = 1;
-      text += (text.empty() ? "" : "\n") + dump::HexDumpText(memory["dump"]);
-    }
-    doc["memory"] = memory;
-    sections.push_back(text);
-  }
-  if (!addresses.empty() || !lineQueries.empty() || !o.symbolQueries.empty()) {
-    Json lookups;
-    std::string text;
-    if (!addresses.empty()) {
-      lookups["addresses"] = Json::array();
-      for (uint32_t a : addresses) {
-        Json r = dump::AddressLookupJson(session, a);
-        if (!r["found"].get<bool>()) status = 1;
-        text += dump::AddressLookupText(r);
-        lookups["addresses"].push_back(r);
-      }
-    }
-    if (!lineQueries.empty()) {
-      lookups["lines"] = Json::array();
-      for (const auto& q : lineQueries) {
-        Json r = dump::LineLookupJson(session, q.first, q.second);
-        if (!r["found"].get<bool>()) status = 1;
-        text += dump::LineLookupText(r);
-        lookups["lines"].push_back(r);
-      }
-    }
-    if (!o.symbolQueries.empty()) {
-      lookups["symbols"] = Json::array();
-      for (const std::string& name : o.symbolQueries) {
-        Json r = dump::SymbolLookupJson(session, name);
-        if (!r["found"].get<bool>()) status = 1;
-        text += dump::SymbolLookupText(r);
-        lookups["symbols"].push_back(r);
-      }
-    }
-    doc["lookups"] = lookups;
-    sections.push_back(text);
-  }
-
-  // Exports write files and say nothing unless they fail (as objcopy); the
-  // JSON document reports what was written.
-  Json exported = Json::array();
-  auto report = [&](bool done, const Json& r) {
-    if (done) {
-      exported.push_back(r);
-    } else {
+  bool several = o.files.size() > 1;
+  Json documents = Json::array();
+  for (size_t i = 0; i < o.files.size(); ++i) {
+    o.file = o.files[i];
+    dump::Session session;
+    session.Names().Select(o.charset);
+    std::string error;
+    bool ok = session.Create(&error);
+    if (ok && o.baseDirGiven) ok = session.SetBaseDirectory(o.baseDir, &error);
+    for (size_t k = 0; ok && k < remaps.size(); ++k)
+      ok = session.AddRemap(remaps[k].first, remaps[k].second, &error);
+    if (ok) ok = session.Open(o.file, &error);
+    for (size_t k = 0; ok && k < remaps.size(); ++k)
+      if (session.RemapPrefix(remaps[k].first, remaps[k].second) == 0)
+        Fail(o, "warning: --remap " + o.remaps[k] + " matched no source path");
+    if (!o.json && several) std::cout << (i ? "\n" : "") << "File: " << o.file << "\n";
+    if (!ok) {
       Fail(o, error);
       status = 1;
+      if (o.json) documents.push_back({{"file", o.file}, {"error", {{"message", error}}}});
+      continue;
     }
-  };
-  Json r;
-  if (!o.ihex.empty()) report(dump::ExportIntelHex(session, 1, o.ihex, &r, &error), r);
-  if (!o.eepromIhex.empty()) report(dump::ExportIntelHex(session, 4, o.eepromIhex, &r, &error), r);
-  if (!o.bin.empty()) report(dump::ExportBinary(session, o.bin, &r, &error), r);
-  if (!exported.empty()) doc["exports"] = exported;
-
-  if (o.json) {
-    std::cout << JsonText(doc) << "\n";
-  } else {
-    for (size_t i = 0; i < sections.size(); ++i) std::cout << (i ? "\n" : "") << sections[i];
+    Json doc;
+    doc["file"] = o.file;
+    std::string text;
+    std::vector<std::string> errors;
+    if (dump::RunRequest(session, req, &doc, &text, &errors)) status = 1;
+    for (const std::string& e : errors) Fail(o, e);
+    if (o.json)
+      documents.push_back(doc);
+    else
+      std::cout << text;
+    std::cout.flush();
+    if (session.Names().FellBack())
+      Fail(o,
+           "note: some names are not UTF-8 and are shown as Windows-1252 (--charset NAME "
+           "reads them in another code page)");
   }
-  std::cout.flush();
+  if (o.json) std::cout << JsonText(several ? documents : documents[0]) << "\n";
   return status;
 }

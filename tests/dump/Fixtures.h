@@ -68,6 +68,7 @@ inline ubrofw::Writer Edges() {
   w.Start();
   // A type whose name is longer than a table column grows.
   w.TypeFunction20(200, 6, 0, {6, 6, 6, 6, 6, 6, 6, 6});
+  w.TypeStruct17(201, "Box", 2, {}).TypePointer(202, 201);  // Box::get's "this"
   w.BegPgm("edges").Aux1(0, "1.5");
   w.FileRef(0, "src/edges.c", 0, 0, 12, 1, 2, 120);
   // The writes that lie outside any function.
@@ -76,7 +77,10 @@ inline ubrofw::Writer Edges() {
   w.SymbolDef(1, 0, 0x0000, "first", 6);
   w.SymbolDef(2, 0, 0x0000, "second", 6);  // same address: not the label
   w.SymbolDef(4, 2, 0x0020, "in_data", 6);
+  w.SymbolDef(4, 2, 0x0022, "caf\xE9", 6);     // a Windows-1252 name, not UTF-8
+  w.SymbolDef(1, 0, 0x0006, "STACK_SIZE", 0);  // a linker constant, before the code's name
   w.SymbolDef(2, 0, 0x0006, "callback", 200);
+  w.SymbolDef(2, 0, 0x0008, "get", 200);
   w.FuncBegin1("f", {Local{0, 0, 0, "none", 6, {}}, Local{8, 0, 40, "pair", 6, {}},
                      Local{7, 0, 4, "frame", 6, {}}, Local{22, 0, 99, "value", 6, {}},
                      Local{23, 0, 0, "other", 6, {}},
@@ -86,6 +90,7 @@ inline ubrofw::Writer Edges() {
   Emit(w, {writes[3]});
   w.SrcStat(3, 1, 3, 2);  // no code before the end of the function: dropped
   w.BlockEnd();
+  w.FuncBegin1("get", {Local{8, 0, 40, "this", 202, {}}}).BlockEnd();
   Emit(w, {writes.begin() + 4, writes.end()});
   w.End();
   w.BegLib("?hidden");

@@ -116,16 +116,6 @@ TEST_F(DumpCli, CutFileNamesTheRecordAndTheOffsets) {
   EXPECT_LT(offset, d.w.Size());
 }
 
-TEST_F(DumpCli, JsonModeReportsTheErrorAsADocument) {
-  dumpfix::Damaged d = dumpfix::UnknownTag();
-  ToolRun r = RunDump({"--json", Save(d.w, "unknown-json.d90")}, dir);
-  EXPECT_EQ(r.status, 1);
-  Json j = JsonOf(r);
-  EXPECT_EQ(j["file"], "unknown-json.d90");
-  EXPECT_NE(j["error"]["message"].get<std::string>().find("0x99"), std::string::npos);
-  EXPECT_FALSE(r.err.empty()) << "the message also goes to stderr";
-}
-
 // ---------------------------------------------------------------------------
 // The command line: mistakes exit with 2 before the file is read.
 // ---------------------------------------------------------------------------
@@ -167,9 +157,9 @@ TEST_F(DumpCli, AllViewsMakeOneDocument) {
   std::vector<std::string> keys;
   nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(r.out);
   for (auto it = ordered.begin(); it != ordered.end(); ++it) keys.push_back(it.key());
-  EXPECT_EQ(keys,
-            (std::vector<std::string>{"file", "summary", "modules", "scopes", "symbols", "labels",
-                                      "types", "memory_attributes", "sources", "lines", "memory"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"file", "summary", "modules", "scopes", "symbols",
+                                            "labels", "nm", "types", "memory_attributes", "sources",
+                                            "lines", "memory"}));
   ExpectFields(j["summary"],
                R"({"ubrof_version": "8.0.2", "time_of_build": "1999-12-24 12:30:00"})");
   ExpectFields(j["summary"]["counts"], R"({"modules": 2, "hidden_modules": 1})");
@@ -194,76 +184,9 @@ TEST_F(DumpCli, WrittenRunsAreExactlyWhatTheFileWrote) {
   EXPECT_TRUE(m["eeprom"].is_null()) << "below version 2.0 segment type 3 is program memory";
 }
 
-TEST_F(DumpCli, SymbolLocationsOfEveryKind) {
-  ToolRun r = RunDump({"--symbols", "--labels", "--json", "edges.d90"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  Json j = JsonOf(r);
-  std::map<std::string, Json> byName;
-  for (const Json& s : j["symbols"]) byName[s["name"]] = s;
-  // Register 40 names a register pair whose first register is at 16.
-  const Json expected = Json::parse(R"({
-    "none": {"location": {"kind": "none"}},
-    "pair": {"location": {"kind": "address", "memory": "register", "address": 16}},
-    "frame": {"location": {"kind": "relative", "value": 4}},
-    "value": {"location": {"kind": "constant", "value": 99}},
-    "other": {"location": {"kind": "other"}},
-    "stat": {"location": {"kind": "address", "memory": "data", "address": 64},
-             "scope_path": "edges/f"},
-    "in_data": {"scope_path": "edges"},
-    "hidden_sym": {"scope_path": "?hidden"}})");
-  for (auto it = expected.begin(); it != expected.end(); ++it)
-    ExpectFields(byName[it.key()], it.value().dump());
-  const Json& stat = byName["stat"];
-  EXPECT_EQ(stat["type"]["name"], "int");
-  ASSERT_EQ(stat["ranges"].size(), 1u);
-  ExpectFields(
-      stat["ranges"][0],
-      R"({"start": 4, "location": {"kind": "address", "memory": "register", "address": 20}})");
-  // Two symbols at program address 0: the first one defined is the label.
-  ASSERT_FALSE(j["labels"].empty());
-  EXPECT_EQ(j["labels"][0], (Json{{"address", 0}, {"name", "first"}}));
-}
-
-TEST_F(DumpCli, ScopesAndStatements) {
-  ToolRun r = RunDump({"--scopes", "--lines", "--json", "edges.d90"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  Json j = JsonOf(r);
-  ASSERT_GE(j["scopes"].size(), 3u);
-  ExpectFields(j["scopes"][0], R"({"name": "edges", "kind": "module"})");
-  // f's code is the 4 bytes that followed its one kept statement.
-  ExpectFields(j["scopes"][1], R"({"name": "f", "depth": 1, "low": 2, "high": 6})");
-  EXPECT_EQ(j["scopes"][1]["parent"], j["scopes"][0]["id"]);
-  // The statements without code are gone; the kept one is line 2, 1-based.
-  ASSERT_EQ(j["lines"].size(), 1u);
-  ExpectFields(j["lines"][0], R"({"address": 2, "length": 4, "file": "src/edges.c", "line": 2,
-                                  "column": 1, "column_end": 9})");
-}
-
 // ---------------------------------------------------------------------------
 // Lookups
 // ---------------------------------------------------------------------------
-TEST_F(DumpCli, AddressLookupGivesPositionAndScopeChain) {
-  ToolRun r = RunDump({"edges.d90", "--json", "--addr", "2", "5", "6"}, dir);
-  EXPECT_EQ(r.status, 1) << "0x6 lies after the statement's code";
-  Json a = JsonOf(r)["lookups"]["addresses"];
-  ASSERT_EQ(a.size(), 3u);
-  for (int i : {0, 1}) {
-    ExpectFields(a[i], R"({"found": true, "file": "src/edges.c", "line": 2, "statement": 2})");
-    ASSERT_EQ(a[i]["scopes"].size(), 2u);
-    EXPECT_EQ(a[i]["scopes"][0]["name"], "f");
-    EXPECT_EQ(a[i]["scopes"][1]["name"], "edges");
-  }
-  EXPECT_EQ(a[2]["found"], false);
-  // The address list may also come before the file.
-  ToolRun text = RunDump({"edges.d90", "--addr", "5"}, dir);
-  EXPECT_EQ(text.status, 0);
-  EXPECT_EQ(text.out, RunDump({"--addr", "5", "edges.d90"}, dir).out);
-  EXPECT_NE(text.out.find("0x00000005: src/edges.c:2:1-9  (statement at 0x0002)"),
-            std::string::npos)
-      << text.out;
-  EXPECT_NE(text.out.find("    in function f  [0x0002, 0x0006)"), std::string::npos);
-}
-
 TEST_F(DumpCli, LineLookupFindsFilesByTheEndOfTheirPath) {
   for (const char* file : {"src/edges.c", "edges.c", "SRC\\EDGES.C"}) {
     ToolRun r = RunDump({"edges.d90", "--line", std::string(file) + ":2"}, dir);
@@ -278,15 +201,6 @@ TEST_F(DumpCli, LineLookupFindsFilesByTheEndOfTheirPath) {
     EXPECT_EQ(r.status, 1) << arg;
     EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
   }
-}
-
-TEST_F(DumpCli, RemappedPathsAreReportedAndAccepted) {
-  ToolRun r = RunDump({"--remap", "src/edges.c=/elsewhere/edges.c", "--sources", "edges.d90",
-                       "--line", "/elsewhere/edges.c:2"},
-                      dir);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("/elsewhere/edges.c  (stored as src/edges.c)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("/elsewhere/edges.c:2: 0x0002"), std::string::npos) << r.out;
 }
 
 TEST_F(DumpCli, SymbolLookupListsEveryMatch) {

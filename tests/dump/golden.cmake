@@ -4,8 +4,10 @@
 # writes GOLDEN instead; the target update_dump_golden does that for every
 # case when the output changes on purpose.
 string(REPLACE "|" ";" args "${ARGS}")
+# Standard input is the fixture directory's addresses.txt (for --addr -).
 execute_process(COMMAND ${TOOL} ${args}
                 WORKING_DIRECTORY ${WORKDIR}
+                INPUT_FILE ${WORKDIR}/addresses.txt
                 OUTPUT_VARIABLE out
                 ERROR_VARIABLE err
                 RESULT_VARIABLE rc)

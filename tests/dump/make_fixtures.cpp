@@ -42,6 +42,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot copy %s\n", argv[2]);
     return 1;
   }
+  // A folder where the embedded source cannot be extracted: a file takes
+  // the name of the folder it would go to.
+  std::filesystem::create_directories(dir + "/blocked", ec);
+  std::filesystem::copy_file(argv[2], dir + "/blocked/example.d90",
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  std::ofstream(dir + "/blocked/embedded_source") << "";
+  std::ofstream(dir + "/addresses.txt") << "4 0x6\nnot-an-address 20000\n";
   std::ofstream text(dir + "/not-ubrof.d90", std::ios::binary);
   text << ":10010000214601360121470136007EFE09D2190140\n";
   return text ? 0 : 1;

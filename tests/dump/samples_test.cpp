@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <tuple>
 
+#include "../../tools/dump/Format.h"
 #include "../../tools/dump/IntelHex.h"
 #include "RunTool.h"
 
@@ -64,6 +69,72 @@ TEST(DumpSamples, IntelHexEqualsTheLinkersHexOutput) {
     ++compared;
   }
   EXPECT_GT(compared, 0) << "no sample with a .hex oracle was found";
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+}
+
+// The ENTRY lines of a linker map as name, address and whether a CODE
+// segment holds it: the name from column 11, the address in columns 35-42
+// on the name's line or, for a long name, on the next one.
+std::vector<std::tuple<std::string, uint32_t, bool>> MapEntries(const fs::path& map) {
+  std::vector<std::tuple<std::string, uint32_t, bool>> out;
+  std::istringstream in(dumptest::Slurp(map.string()));
+  std::string line, name;
+  bool entries = false, code = false;
+  static const std::regex hex8("[0-9A-F]{8}");
+  while (std::getline(in, line)) {
+    size_t first = line.find_first_not_of(' ');
+    if (line.find("Relative segment, address: ") != std::string::npos)
+      code = line.find("address: CODE") != std::string::npos;
+    bool address = line.size() >= 43 && std::regex_match(line.substr(35, 8), hex8);
+    if (first == std::string::npos || line.compare(first, 3, "---") == 0 ||
+        line.compare(first, 6, "LOCAL ") == 0)
+      entries = false;
+    else if (line.compare(first, 6, "ENTRY ") == 0)
+      entries = true;
+    else if (entries && first == 11 && !address)
+      name = line.substr(11);
+    else if (entries && (first == 11 || first == 35) && address)
+      out.emplace_back(first == 11 ? line.substr(11, line.find_last_not_of(' ', 34) - 10) : name,
+                       std::stoul(line.substr(35, 8), nullptr, 16), code);
+  }
+  return out;
+}
+
+// Every entry of every map is in --nm at the map's address (by its name,
+// its name without the parameter list, or that name's last :: part), and
+// --addr names a function or label for every code entry.
+TEST(DumpSamples, NmAndAddrAnswerEveryEntryOfTheLinkersMap) {
+  SKIP_WITHOUT_SAMPLES();
+  std::string scratch = dumptest::ScratchDir("maps");
+  size_t checked = 0;
+  for (const fs::path& object : Samples(".d90")) {
+    fs::path map = fs::path(object).replace_extension(".map");
+    if (!fs::exists(map)) continue;
+    SCOPED_TRACE(map.string());
+    ToolRun nm = RunDump({object.string(), "--nm", "--json"}, scratch);
+    ASSERT_EQ(nm.status, 0) << nm.err;
+    std::set<std::pair<uint32_t, std::string>> listed;
+    nlohmann::json doc = nlohmann::json::parse(nm.out);
+    for (const auto& e : doc["nm"]) listed.emplace(e["address"], e["name"]);
+    std::vector<std::string> lookup{object.string(), "--json", "--addr"};
+    for (const auto& [name, address, code] : MapEntries(map)) {
+      std::string bare = std::regex_replace(name, std::regex(R"(\(.*\)$)"), "");
+      std::string last =
+          bare.substr(bare.rfind("::") == std::string::npos ? 0 : bare.rfind("::") + 2);
+      EXPECT_TRUE(listed.count({address, name}) || listed.count({address, bare}) ||
+                  listed.count({address, last}))
+          << name << " at " << address;
+      if (code) lookup.push_back(dump::Hex(address));
+      ++checked;
+    }
+    ToolRun addr = RunDump(lookup, scratch);
+    ASSERT_EQ(addr.status, 0) << addr.err;
+    doc = nlohmann::json::parse(addr.out);
+    for (const auto& a : doc["lookups"]["addresses"])
+      EXPECT_TRUE(a["function"].is_object()) << "no function or label at " << a["address"];
+  }
+  EXPECT_GT(checked, 1000u);
   std::error_code ec;
   fs::remove_all(scratch, ec);
 }

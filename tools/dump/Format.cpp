@@ -200,4 +200,30 @@ const char* SpecName(unsigned spec) {
   }
 }
 
+std::string SymbolClassName(unsigned cls) {
+  switch (cls) {
+    case 0:
+      return "none";
+    case 1:
+      return "absolute";
+    case 2:
+      return "relocatable";
+    case 3:
+      return "static";
+    case 4:
+      return "extern";
+    case 7:
+      return "frame";
+    case 8:
+      return "register";
+    case 9:
+    case 22:
+      return "constant";
+    case 23:
+      return "other";
+    default:
+      return Fmt("class %u", cls);
+  }
+}
+
 }  // namespace dump

@@ -37,6 +37,12 @@ std::string DateText(double date);
 const char* MemoryName(unsigned memType);  // 1 "program", 2 "data", 4 "eeprom", ...
 const char* ScopeKindName(unsigned kind);  // 1 "function", 2 "module", 3 "block"
 const char* SpecName(unsigned spec);       // GetTypeInfo's class of a type
+// A symbol's location class as this reader treats it: "absolute" (1, a
+// fixed address), "relocatable" (2), "static" (3, a function's static),
+// "extern" (4, a reference to another module's symbol), "frame" (7),
+// "register" (8), "constant" (9, 22), "other" (23), "none" (0); "class N"
+// for the rest.
+std::string SymbolClassName(unsigned cls);
 
 }  // namespace dump
 

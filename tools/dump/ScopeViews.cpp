@@ -50,7 +50,9 @@ Json SymbolJson(Session& s, const mirl::api::Symbol& d) {
   uint32_t id = d.id;
   Json j;
   j["id"] = id;
-  j["name"] = s.SymbolName(id);
+  PutText(j, "name", s, d.name);
+  std::string qualified = s.QualifiedName(id);
+  if (qualified != Str(j["name"])) j["qualified_name"] = qualified;
   j["scope"] = IdOrNull(d.scope);
   j["scope_path"] = d.scope == kNone ? Json(nullptr) : Json(s.ScopePath(d.scope));
   j["segment_group"] = IdOrNull(d.segmentGroup);
@@ -81,12 +83,12 @@ std::string SymbolScopeText(const Json& sym) {
 // The symbol table and its location ranges, for the symbols view and the
 // symbol lookup.
 std::string SymbolTableText(const Json& symbols) {
-  Table t({"Id", "Location", "Class", "Type", "Scope", "Name"}, {0, 2});
+  Table t({"Id", "Location", "Class", "Type", "Scope", "Name"}, {0});
   std::string ranges;
   for (const Json& sym : symbols) {
     t.Add({std::to_string(U32(sym["id"])), LocationText(sym["location"]),
-           std::to_string(U32(sym["class"])), TypeText(sym["type"]), SymbolScopeText(sym),
-           Str(sym["name"])});
+           SymbolClassName(U32(sym["class"])), TypeText(sym["type"]), SymbolScopeText(sym),
+           Str(sym.contains("qualified_name") ? sym["qualified_name"] : sym["name"])});
     if (sym["ranges"].empty()) continue;
     ranges += Fmt("  [%u] %s:\n", U32(sym["id"]), Str(sym["name"]).c_str());
     for (const Json& r : sym["ranges"])
@@ -116,7 +118,7 @@ Json ScopesJson(Session& s) {
     j["parent"] = IdOrNull(info.parent);
     j["depth"] = depth;
     j["kind"] = info.ok ? Json(ScopeKindName(info.kind)) : Json(nullptr);
-    j["name"] = info.name;
+    PutText(j, "name", s, info.storedName);
     j["hidden"] = info.hidden;
     PutRange(j, info);
     HRESULT hr = S_OK;
@@ -147,7 +149,7 @@ std::string ScopesText(const Json& j) {
 
 Json SymbolsJson(Session& s) {
   Json list = Json::array();
-  for (const mirl::api::Symbol& symbol : s.Api().Symbols()) list.push_back(SymbolJson(s, symbol));
+  for (const mirl::api::Symbol& symbol : s.Symbols()) list.push_back(SymbolJson(s, symbol));
   return list;
 }
 
@@ -155,33 +157,30 @@ std::string SymbolsText(const Json& j) {
   return "Symbols (" + std::to_string(j.size()) + "):\n" + SymbolTableText(j);
 }
 
-Json LabelsJson(Session& s) {
-  Json list = Json::array();
-  // The addresses from the read API, the names as LookupLabel gives them.
-  for (const mirl::api::Label& l : s.Api().Labels()) {
-    BSTR label = nullptr;
-    HRESULT hr = s.Parser()->LookupLabel(l.address, &label);
-    Json j = {{"address", l.address}, {"name", Narrow(label)}};
-    if (FAILED(hr)) j["status"] = StatusText(hr);
-    SysFreeString(label);
-    list.push_back(j);
-  }
-  return list;
-}
-
-std::string LabelsText(const Json& j) {
-  Table t({"Address", "Name"});
-  for (const Json& l : j)
-    t.Add({Hex(U32(l["address"])), l.contains("status") ? "?" + StatusNote(l) : Str(l["name"])});
-  return "Labels (" + std::to_string(j.size()) + "):\n" + t.Render();
-}
-
 Json SymbolLookupJson(Session& s, const std::string& name) {
   Json j;
   j["name"] = name;
   Json matches = Json::array();
-  for (const mirl::api::Symbol& symbol : s.Api().Symbols())
-    if (s.SymbolName(symbol.id) == name) matches.push_back(SymbolJson(s, symbol));
+  // Also as the linker's map prints it: qualified, with the parameters.
+  std::string bare = name;
+  if (!bare.empty() && bare.back() == ')') {
+    size_t depth = 0, k = bare.size();
+    while (k-- > 0 && !(bare[k] == '(' && --depth == 0))
+      if (bare[k] == ')') ++depth;
+    if (k != size_t(-1)) bare.erase(k);
+    while (!bare.empty() && bare.back() == ' ') bare.pop_back();
+  }
+  for (const mirl::api::Symbol& symbol : s.Symbols())
+    if (s.SymbolName(symbol.id) == bare || s.QualifiedName(symbol.id) == bare)
+      matches.push_back(SymbolJson(s, symbol));
+  // A member function whose class the file does not tell: by its own name.
+  size_t colons = bare.rfind("::");
+  if (matches.empty() && colons != std::string::npos) {
+    for (const mirl::api::Symbol& symbol : s.Symbols())
+      if (s.SymbolName(symbol.id) == bare.substr(colons + 2))
+        matches.push_back(SymbolJson(s, symbol));
+    if (!matches.empty()) j["unqualified"] = bare.substr(colons + 2);
+  }
   j["found"] = !matches.empty();
   // What a debugger's global lookup picks among them.
   BSTR bname = Widen(name);
@@ -197,6 +196,8 @@ std::string SymbolLookupText(const Json& j) {
   std::string name = Str(j["name"]);
   if (!j["found"].get<bool>()) return "Symbol " + name + ": not found\n\n";
   std::string out = "Symbol " + name;
+  if (j.contains("unqualified"))
+    out += " (the file does not name its class; by the name " + Str(j["unqualified"]) + ")";
   if (!j["global"].is_null()) out += Fmt(" (the global lookup finds %u)", U32(j["global"]));
   return out + ":\n" + SymbolTableText(j["matches"]) + "\n";
 }

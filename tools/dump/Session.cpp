@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 #include "Failure.h"
 
@@ -91,6 +93,47 @@ bool Session::AddRemap(const std::string& storedPath, const std::string& hostPat
   return SUCCEEDED(hr);
 }
 
+namespace {
+std::string FoldedPath(std::string p) {
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return p;
+}
+}  // namespace
+
+size_t Session::RemapPrefix(const std::string& oldPrefix, const std::string& newPrefix) {
+  std::string prefix = FoldedPath(oldPrefix);
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  size_t matched = 0;
+  std::string error;
+  for (const mirl::api::SourceFile& f : m_sources) {
+    std::string folded = FoldedPath(f.path);
+    if (folded.compare(0, prefix.size(), prefix) != 0) continue;
+    if (folded.size() > prefix.size() && folded[prefix.size()] != '/' && prefix.back() != '/')
+      continue;  // C:/src must not match C:/src2/main.c
+    std::string rest = f.path.substr(prefix.size());
+    // The rest takes the separator the new prefix uses.
+    char sep = newPrefix.find('\\') != std::string::npos && newPrefix.find('/') == std::string::npos
+                   ? '\\'
+                   : '/';
+    for (char& c : rest)
+      if (c == '\\' || c == '/') c = sep;
+    std::string mapped = newPrefix;
+    if (!mapped.empty() && !rest.empty() && (mapped.back() == '/' || mapped.back() == '\\') &&
+        rest[0] == sep)
+      mapped.pop_back();
+    // An exact pair given before the parse stays: the component keeps the
+    // first pair for a stored path.
+    AddRemap(f.path, mapped + rest, &error);
+    ++matched;
+  }
+  m_sources = m_api->SourceFiles();
+  m_sourcePaths.clear();
+  return matched;
+}
+
 bool Session::Open(const std::string& path, std::string* pError) {
   m_path = path;
   struct stat st;
@@ -121,6 +164,8 @@ bool Session::Open(const std::string& path, std::string* pError) {
   }
   m_counts = m_api->Count();
   m_modules = m_api->Modules();
+  m_symbols = m_api->Symbols();
+  m_sources = m_api->SourceFiles();
   return true;
 }
 
@@ -141,12 +186,14 @@ const Session::ScopeInfo& Session::Scope(uint32_t id) {
     if (FAILED(m_pParser->GetScopeInfo(id, &name.b, &fullName.b, &kind, &start, &size, &firstStat)))
       return info;
     info.ok = true;
-    info.name = Narrow(name.b);
+    info.storedName = scope.name;
     info.kind = kind;
     info.low = start;
     info.size = size;
     // Module scopes have no name of their own.
-    if (kind == 2 && scope.module < m_modules.size()) info.name = m_modules[scope.module].name;
+    if (kind == 2 && scope.module < m_modules.size())
+      info.storedName = m_modules[scope.module].name;
+    info.name = Text(info.storedName);
     return info;
   });
 }
@@ -191,11 +238,55 @@ const std::string& Session::SymbolName(uint32_t id) {
                 Bstr name;
                 ULONG nameIndex = 0, typeId = 0;
                 std::pair<std::string, uint32_t> value("", 0);
-                if (SUCCEEDED(m_pParser->GetSymbolInfo(id, &name.b, &nameIndex, &typeId)))
-                  value = {Narrow(name.b), typeId};
+                if (SUCCEEDED(m_pParser->GetSymbolInfo(id, &name.b, &nameIndex, &typeId)) &&
+                    id < m_symbols.size())
+                  value = {Text(m_symbols[id].name), typeId};
                 return value;
               })
       .first;
+}
+
+const std::vector<Session::ScopeFacts>& Session::Scopes() {
+  if (!m_scopeFacts) {
+    // Read once: asking the read API per symbol would copy a scope's lists
+    // (a module's symbols) per symbol.
+    m_scopeFacts.emplace(m_counts.scopes);
+    mirl::api::Scope scope;
+    for (uint32_t id = 0; id < m_counts.scopes; ++id)
+      if (m_api->GetScope(id, &scope))
+        (*m_scopeFacts)[id] = {scope.kind, scope.parent, scope.low, scope.high, scope.name};
+  }
+  return *m_scopeFacts;
+}
+
+std::string Session::ClassOf(uint32_t parent, const std::string& function) {
+  if (!m_classes) {
+    m_classes.emplace();
+    const std::vector<ScopeFacts>& scopes = Scopes();
+    mirl::api::Type type;
+    for (const mirl::api::Symbol& sym : m_symbols) {
+      if (sym.name != "this" || sym.scope >= scopes.size() ||
+          scopes[sym.scope].kind != mirl::api::kFunction || !m_api->GetType(sym.type, &type))
+        continue;
+      // "class CTimer * const": the name between the keyword and the '*'.
+      std::string name = type.name;
+      for (const char* keyword : {"class ", "struct ", "union "})
+        if (name.compare(0, std::strlen(keyword), keyword) == 0)
+          name.erase(0, std::strlen(keyword));
+      size_t star = name.find(" *");
+      if (star == std::string::npos || star == 0) continue;
+      const ScopeFacts& f = scopes[sym.scope];
+      m_classes->emplace(std::make_pair(f.parent, f.name), Text(name.substr(0, star)));
+    }
+  }
+  auto it = m_classes->find({parent, function});
+  return it == m_classes->end() ? std::string() : it->second;
+}
+
+std::string Session::QualifiedName(uint32_t id) {
+  if (id >= m_symbols.size()) return SymbolName(id);
+  std::string cls = ClassOf(m_symbols[id].scope, m_symbols[id].name);
+  return cls.empty() ? SymbolName(id) : cls + "::" + SymbolName(id);
 }
 
 uint32_t Session::SymbolType(uint32_t id) {
@@ -216,24 +307,83 @@ Location Session::SymbolLocation(uint32_t id, uint32_t programAddress) {
   return loc;
 }
 
+const std::vector<Session::Placed>& Session::Placements() {
+  if (m_placed) return *m_placed;
+  m_placed.emplace();
+  // The end of each function scope by its parent and name.
+  const std::vector<ScopeFacts>& scopes = Scopes();
+  std::map<std::pair<uint32_t, std::string>, uint32_t> functionEnd;
+  for (const ScopeFacts& f : scopes)
+    if (f.kind == mirl::api::kFunction && f.low <= f.high)
+      functionEnd.emplace(std::make_pair(f.parent, f.name), f.high);
+  for (const mirl::api::Symbol& sym : m_symbols) {
+    Location loc = SymbolLocation(sym.id, 0xFFFFFFFFu);
+    if (!loc.ok || loc.kind != 1 || (loc.memType != 1 && loc.memType != 2 && loc.memType != 4))
+      continue;
+    Placed p;
+    p.id = sym.id;
+    p.address = loc.address;
+    p.memType = loc.memType;
+    mirl::api::Type type;
+    bool typed = m_api->GetType(sym.type, &type) && type.kind != 0;
+    // Class 1 without a type in program memory: a value the linker defined
+    // (stack and heap sizes, memory bounds), not a place in the code.
+    p.constant = sym.cls == 1 && loc.memType == 1 && !typed;
+    p.reference = sym.cls == 4;
+    p.local = sym.scope < scopes.size() && scopes[sym.scope].kind != mirl::api::kModule;
+    if (typed && type.spec != 7) {
+      p.size = type.size;
+    } else if (p.memType == 1 && !p.constant) {
+      // A function's code: up to the end of the function scope of its name
+      // in its module (the scope itself begins after the prologue).
+      auto end = functionEnd.find({sym.scope, sym.name});
+      if (end != functionEnd.end() && end->second > p.address) p.size = end->second - p.address;
+    }
+    m_placed->push_back(p);
+  }
+  std::stable_sort(m_placed->begin(), m_placed->end(), [](const Placed& a, const Placed& b) {
+    return std::tie(a.memType, a.address, a.constant, a.local, a.id) <
+           std::tie(b.memType, b.address, b.constant, b.local, b.id);
+  });
+  // The code symbols by address, the first at each address first; and the
+  // end of the program, beyond which no address belongs to them.
+  for (const Placed& p : *m_placed)
+    if (p.memType == 1 && !p.constant && (m_code.empty() || m_code.back()->address != p.address))
+      m_code.push_back(&p);
+  mirl::api::Image program = m_api->Memory(1);
+  m_programEnd = program.lowest > program.highest ? 0 : uint64_t(program.highest) + 1;
+  return *m_placed;
+}
+
+const Session::Placed* Session::CodeSymbolAt(uint32_t address) {
+  Placements();
+  auto above = std::upper_bound(m_code.begin(), m_code.end(), address,
+                                [](uint32_t a, const Placed* p) { return a < p->address; });
+  if (above == m_code.begin() || address >= m_programEnd) return nullptr;
+  return *(above - 1);
+}
+
+const Session::Placed* Session::VariableAt(uint32_t address) {
+  const Placed* best = nullptr;
+  for (const Placed& p : Placements())
+    if (p.memType == 2 && p.address <= address &&
+        uint64_t(address) < uint64_t(p.address) + (p.size ? p.size : 1) &&
+        (!best ||
+         std::make_pair(p.size == 0, p.size) < std::make_pair(best->size == 0, best->size)))
+      best = &p;
+  return best;
+}
+
 const std::string& Session::TypeName(uint32_t typeId) {
   return Kept(m_typeNames, typeId, [&] {
-    Bstr name;
-    ULONG size = 0, spec = 0, elements = 0, ptrSize = 0;
-    unsigned char memType = 0;
-    HRESULT hr =
-        m_pParser->GetTypeInfo(typeId, &name.b, &size, &spec, &elements, &memType, &ptrSize);
-    return SUCCEEDED(hr) ? Narrow(name.b) : std::string();
+    mirl::api::Type type;
+    return m_api->GetType(typeId, &type) ? Text(type.name) : std::string();
   });
 }
 
 const std::string& Session::SourcePath(uint32_t fileId) {
   return Kept(m_sourcePaths, fileId, [&] {
-    Bstr path;
-    DATE stamp = 0;
-    unsigned char language = 0, temporary = 0;
-    HRESULT hr = m_pParser->GetSourceFileInfo(fileId, &path.b, &stamp, &language, &temporary);
-    return SUCCEEDED(hr) ? Narrow(path.b) : std::string();
+    return fileId < m_sources.size() ? Text(m_sources[fileId].mappedPath) : std::string();
   });
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "Charset.h"
 #include "Failure.h"
 #include "MirlParserUbrof.h"
 #include "MirlProgram.h"
@@ -45,6 +46,10 @@ class Session {
   // first (it forgets every pair), then the pairs.
   bool SetBaseDirectory(const std::string& dir, std::string* pError);
   bool AddRemap(const std::string& storedPath, const std::string& hostPath, std::string* pError);
+  // After the parse: maps every stored path that begins with the directory
+  // prefix oldPrefix (letter case and either separator ignored, as Windows
+  // compares paths) to newPrefix and the rest. Returns how many matched.
+  size_t RemapPrefix(const std::string& oldPrefix, const std::string& newPrefix);
   // Checks and parses the file. On failure *pError says what a person can
   // do about it (missing file, not UBROF, too new, damaged where).
   bool Open(const std::string& path, std::string* pError);
@@ -57,13 +62,20 @@ class Session {
   // Table sizes and modules, read once the file is parsed.
   const mirl::api::Counts& Counts() const { return m_counts; }
   const std::vector<mirl::api::Module>& Modules() const { return m_modules; }
+  const std::vector<mirl::api::Symbol>& Symbols() const { return m_symbols; }
+  const std::vector<mirl::api::SourceFile>& SourceFiles() const { return m_sources; }
+
+  // Names and paths are shown decoded from the stored bytes (the automation
+  // strings have lost the bytes that are not UTF-8 already).
+  Charset& Names() { return m_charset; }
+  std::string Text(const std::string& stored) { return m_charset.Decode(stored); }
 
   // Scope facts from GetScopeInfo, the tree's links from the read API;
   // module scopes are named after their module. ok is false for an id the
   // component refuses.
   struct ScopeInfo {
     bool ok = false;
-    std::string name;
+    std::string name, storedName;
     unsigned kind = 0;
     uint32_t low = 0xFFFFFFFFu;  // 0xFFFFFFFF: no code
     uint32_t size = 0;
@@ -78,15 +90,42 @@ class Session {
   // The children of a scope, from EnumSubScopes.
   std::vector<uint32_t> Children(uint32_t id, HRESULT* pStatus = nullptr);
 
-  // Symbol name and type id from GetSymbolInfo ("" and 0 on failure).
+  // Symbol name from the read API, type id from GetSymbolInfo ("" and 0 on
+  // failure).
   const std::string& SymbolName(uint32_t id);
   uint32_t SymbolType(uint32_t id);
+  // "CTimer::Tick" for a member function whose function scope holds its
+  // "this" (a pointer to the class); else the symbol's name.
+  std::string QualifiedName(uint32_t id);
+  // The class of the function scope named function in scope parent, "" when
+  // the file does not tell.
+  std::string ClassOf(uint32_t parent, const std::string& function);
   Location SymbolLocation(uint32_t id, uint32_t programAddress);
 
-  // Display name of a type from GetTypeInfo ("" when it has none).
+  // A symbol at an address of program, data or eeprom memory. Absolute
+  // values (location class 1 in program memory: the linker's constants such
+  // as stack sizes) are kept apart from code: they share addresses with it.
+  struct Placed {
+    uint32_t id = 0, address = 0;
+    uint32_t size = 0;  // a function's code, a variable's type; 0 unknown
+    unsigned memType = 1;
+    bool constant = false;
+    bool reference = false;  // class 4: a module's reference to another's symbol
+    bool local = false;      // in a function or block rather than file level
+  };
+  // By memory, address, code before constants, file level before local, id.
+  const std::vector<Placed>& Placements();
+  // The nearest code symbol at or below address (constants left out);
+  // null when there is none or the address lies beyond the program.
+  const Placed* CodeSymbolAt(uint32_t address);
+  // The variable whose bytes cover a data address: the smallest of those
+  // whose size is known, else one of unknown size at that address.
+  const Placed* VariableAt(uint32_t address);
+
+  // Display name of a type as GetTypeInfo shows it ("" when it has none).
   const std::string& TypeName(uint32_t typeId);
 
-  // Mapped path of a source file from GetSourceFileInfo.
+  // Mapped path of a source file, as GetSourceFileInfo gives it.
   const std::string& SourcePath(uint32_t fileId);
 
   // Bounds of memory type 1, 2, 4 or 0x40; false when empty or refused.
@@ -102,6 +141,21 @@ class Session {
   std::string m_path;
   mirl::api::Counts m_counts;
   std::vector<mirl::api::Module> m_modules;
+  std::vector<mirl::api::Symbol> m_symbols;
+  std::vector<mirl::api::SourceFile> m_sources;
+  Charset m_charset;
+  // What Placements and ClassOf need of every scope.
+  struct ScopeFacts {
+    unsigned kind = 0;
+    uint32_t parent = 0xFFFFFFFFu, low = 0xFFFFFFFFu, high = 0;
+    std::string name;  // as stored
+  };
+  const std::vector<ScopeFacts>& Scopes();
+  std::optional<std::vector<ScopeFacts>> m_scopeFacts;
+  std::optional<std::vector<Placed>> m_placed;
+  std::vector<const Placed*> m_code;
+  uint64_t m_programEnd = 0;
+  std::optional<std::map<std::pair<uint32_t, std::string>, std::string>> m_classes;
   std::map<uint32_t, ScopeInfo> m_scopes;
   std::map<uint32_t, std::pair<std::string, uint32_t>> m_symbolInfo;
   std::map<uint32_t, std::string> m_typeNames;

@@ -1,5 +1,7 @@
 // The source views: source files, the statement table, and the lookups
 // between program addresses and source lines.
+#include <unistd.h>
+
 #include "Format.h"
 #include "ViewParts.h"
 
@@ -7,7 +9,7 @@ namespace dump {
 
 Json SourcesJson(Session& s) {
   Json list = Json::array();
-  std::vector<mirl::api::SourceFile> files = s.Api().SourceFiles();
+  const std::vector<mirl::api::SourceFile>& files = s.SourceFiles();
   for (uint32_t id = 0; id < files.size(); ++id) {
     BSTR path = nullptr;
     DATE stamp = 0;
@@ -15,14 +17,17 @@ Json SourcesJson(Session& s) {
     HRESULT hr = s.Parser()->GetSourceFileInfo(id, &path, &stamp, &language, &temporary);
     Json j;
     j["id"] = id;
-    j["path"] = Narrow(path);
     SysFreeString(path);
-    j["stored_path"] = files[id].path;
+    PutText(j, "path", s, files[id].mappedPath);
+    PutText(j, "stored_path", s, files[id].path);
     if (FAILED(hr)) {
       j["status"] = StatusText(hr);
     } else {
       j["time_stamp"] = OrNull(DateTimeText(stamp));
       j["embedded"] = temporary != 0;
+      // The component extracts embedded sources next to the object file; in
+      // a folder it cannot write to, the path names nothing.
+      if (temporary) j["written"] = ::access(Str(j["path"]).c_str(), F_OK) == 0;
       j["language"] = language;
     }
     list.push_back(j);
@@ -40,6 +45,8 @@ std::string SourcesText(const Json& j) {
     }
     std::string path = Str(f["path"]);
     if (path != Str(f["stored_path"])) path += "  (stored as " + Str(f["stored_path"]) + ")";
+    if (f.contains("written") && !f["written"].get<bool>())
+      path += "  (embedded, but could not be written there: no such file)";
     t.Add({std::to_string(U32(f["id"])), f["time_stamp"].is_null() ? "-" : Str(f["time_stamp"]),
            f["embedded"].get<bool>() ? "yes" : "no", path});
   }
@@ -97,16 +104,32 @@ std::string LinesText(const Json& j) {
   return "Statements (" + std::to_string(j.size()) + "):\n" + t.Render();
 }
 
-Json AddressLookupJson(Session& s, uint32_t address) {
+Json AddressLookupJson(Session& s, uint32_t address, unsigned memType) {
   Json j;
   j["address"] = address;
+  j["found"] = false;
+  if (memType != 1) {
+    // Data addresses have no statements: the variable that covers it.
+    j["memory"] = MemoryName(memType);
+    const Session::Placed* v = memType == 2 ? s.VariableAt(address) : nullptr;
+    j["found"] = v != nullptr;
+    j["variable"] = nullptr;
+    if (v)
+      j["variable"] = {{"id", v->id},
+                       {"name", s.SymbolName(v->id)},
+                       {"address", v->address},
+                       {"size", v->size},
+                       {"offset", address - v->address}};
+    return j;
+  }
   BSTR path = nullptr;
   ULONG line = 0, col = 0, lineEnd = 0, colEnd = 0, start = 0;
   HRESULT hr = s.Parser()->GetSourceFromProgMemAddress(address, &path, &line, &col, &lineEnd,
                                                        &colEnd, &start);
-  j["found"] = SUCCEEDED(hr);
-  if (SUCCEEDED(hr)) {
-    j["file"] = Narrow(path);
+  bool found = SUCCEEDED(hr);
+  mirl::api::SourcePosition position;
+  if (found) {
+    j["file"] = s.Api().SourceAt(address, &position) ? s.SourcePath(position.file) : Narrow(path);
     j["line"] = line + 1;
     j["column"] = col + 1;
     j["line_end"] = lineEnd + 1;
@@ -117,6 +140,28 @@ Json AddressLookupJson(Session& s, uint32_t address) {
   }
   SysFreeString(path);
   j["scopes"] = ScopesAt(s, address);
+  // The function as addr2line -f names it: the function scope around the
+  // address, else the nearest code symbol at or below it (function scopes
+  // begin after the prologue and leave out the closing brace).
+  j["function"] = nullptr;
+  const Json scopes = j["scopes"];  // a copy: j grows below
+  for (size_t i = 0; i < scopes.size(); ++i)
+    if (Str(scopes[i]["kind"]) == "function") {
+      std::string cls = i + 1 < scopes.size() ? s.ClassOf(U32(scopes[i + 1]["id"]),
+                                                          s.Scope(U32(scopes[i]["id"])).storedName)
+                                              : "";
+      j["function"] = {{"name", (cls.empty() ? "" : cls + "::") + Str(scopes[i]["name"])},
+                       {"from", "scope"}};
+      break;
+    }
+  const Session::Placed* p = j["function"].is_null() ? s.CodeSymbolAt(address) : nullptr;
+  if (p)
+    j["function"] = {{"name", s.QualifiedName(p->id)},
+                     {"from", "symbol table"},
+                     {"id", p->id},
+                     {"address", p->address},
+                     {"offset", address - p->address}};
+  j["found"] = found || !j["function"].is_null();
   return j;
 }
 
@@ -132,12 +177,23 @@ std::string ScopeChainText(const Json& scopes) {
 
 std::string AddressLookupText(const Json& j) {
   std::string out = Hex(U32(j["address"]), 8) + ": ";
-  if (j["found"].get<bool>())
+  if (j.contains("memory")) {
+    if (j["variable"].is_null()) return out + "??:0  (no variable covers this address)\n";
+    const Json& v = j["variable"];
+    return out + Str(v["name"]) + Fmt("+0x%X", U32(v["offset"])) + "  (" + Str(j["memory"]) + " " +
+           Hex(U32(v["address"])) + ", " +
+           (U32(v["size"]) ? Plural(U32(v["size"]), "byte", "bytes") : "size unknown") + ")\n";
+  }
+  if (j.contains("file"))
     out += PositionText(Str(j["file"]), U32(j["line"]), U32(j["column"]), U32(j["line_end"]),
                         U32(j["column_end"])) +
            "  (statement at " + Hex(U32(j["statement"])) + ")\n";
   else
     out += "??:0  (no statement covers this address)\n";
+  const Json& f = j["function"];
+  if (f.is_object() && Str(f["from"]) == "symbol table")
+    out += "    function " + Str(f["name"]) + Fmt("+0x%X", U32(f["offset"])) +
+           "  (from the symbol table: no function scope holds the address)\n";
   return out + ScopeChainText(j["scopes"]);
 }
 
@@ -160,34 +216,40 @@ Json LineLookupJson(Session& s, const std::string& file, uint32_t line) {
   // The path as given first (the parser also knows remapped host paths);
   // then the one source file whose path ends with it, so that main.c finds
   // C:\proj\src\main.c.
-  std::vector<std::string> candidates{file};
   std::string wanted = Folded(file);
-  std::vector<std::string> matches;
-  for (uint32_t id = 0; id < s.Counts().sourceFiles; ++id) {
-    const std::string& path = s.SourcePath(id);
-    std::string folded = Folded(path);
+  std::vector<uint32_t> matches;
+  for (uint32_t id = 0; id < s.SourceFiles().size(); ++id) {
+    std::string folded = Folded(s.SourcePath(id));
     if (folded == wanted ||
         (folded.size() > wanted.size() &&
          folded.compare(folded.size() - wanted.size(), wanted.size(), wanted) == 0 &&
          folded[folded.size() - wanted.size() - 1] == '/'))
-      matches.push_back(path);
+      matches.push_back(id);
   }
-  if (matches.size() == 1 && matches[0] != file) candidates.push_back(matches[0]);
-  if (matches.size() > 1) j["ambiguous"] = matches;
+  if (matches.size() > 1) {
+    j["ambiguous"] = Json::array();
+    for (uint32_t id : matches) j["ambiguous"].push_back(s.SourcePath(id));
+  }
   HRESULT hr = E_FAIL;
-  for (const std::string& candidate : candidates) {
-    if (line == 0) break;
-    BSTR path = Widen(candidate);
+  auto found = [&](const std::string& resolved, uint32_t address) {
+    j["found"] = true;
+    j["resolved_file"] = resolved;
+    j["address"] = address;
+    j["scopes"] = ScopesAt(s, address);
+    return j;
+  };
+  if (line > 0) {
+    BSTR path = Widen(file);
     ULONG address = 0;
     hr = s.Parser()->GetProgMemAddressFromSource(&path, line - 1, 0, &address);
     SysFreeString(path);  // the method released the caller's string already
-    if (SUCCEEDED(hr)) {
-      j["found"] = true;
-      j["resolved_file"] = candidate;
-      j["address"] = address;
-      j["scopes"] = ScopesAt(s, address);
-      return j;
-    }
+    if (SUCCEEDED(hr)) return found(file, address);
+    // The stored bytes of the one file whose path ends with the text: the
+    // interface would see them only after a lossy round trip through UTF-8.
+    uint32_t address32 = 0;
+    if (matches.size() == 1 &&
+        s.Api().AddressOfLine(s.SourceFiles()[matches[0]].mappedPath, line - 1, &address32))
+      return found(s.SourcePath(matches[0]), address32);
   }
   j["known_file"] = !matches.empty();
   j["status"] = StatusText(hr);

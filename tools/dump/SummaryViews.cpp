@@ -14,6 +14,14 @@ Json SummaryJson(Session& s) {
   DATE built = 0;
   j["time_of_build"] =
       SUCCEEDED(s.Parser()->GetTimeOfBuild(&built)) ? OrNull(DateTimeText(built)) : nullptr;
+  // The target CPU as the linker names it, once per module: each name once.
+  std::string cpu;
+  for (const mirl::api::KeyValue& kv : s.Api().KeyValues()) {
+    std::string name = s.Text(kv.value);
+    if (kv.key == "__cpu_name" && (", " + cpu + ", ").find(", " + name + ", ") == std::string::npos)
+      cpu += (cpu.empty() ? "" : ", ") + name;
+  }
+  j["target_cpu"] = OrNull(cpu);
   uint32_t hidden = 0;
   for (uint32_t id : s.Api().RootScopes())
     if (s.Scope(id).hidden) ++hidden;
@@ -39,6 +47,7 @@ std::string SummaryText(const Json& j) {
   const Json& c = j["counts"];
   Table t({"File:", Str(j["file"])});
   t.Add({"UBROF version:", Str(j["ubrof_version"])});
+  if (!j["target_cpu"].is_null()) t.Add({"Target CPU:", Str(j["target_cpu"])});
   t.Add({"Time of build:", j["time_of_build"].is_null() ? "unknown" : Str(j["time_of_build"])});
   std::string modules = std::to_string(U32(c["modules"]));
   if (U32(c["hidden_modules"])) modules += Fmt(" (%u hidden)", U32(c["hidden_modules"]));
@@ -74,7 +83,7 @@ Json ModulesJson(Session& s) {
   for (const mirl::api::Module& m : s.Modules()) {
     Json j;
     j["index"] = index++;
-    j["name"] = m.name;
+    PutText(j, "name", s, m.name);
     j["scope"] = IdOrNull(m.scope);
     bool hidden = false;
     if (m.scope != kNone) {
@@ -87,7 +96,7 @@ Json ModulesJson(Session& s) {
     }
     j["hidden"] = hidden;
     j["created"] = OrNull(DateText(m.created));
-    j["tool_version"] = m.hasToolVersion ? Json(m.toolVersion) : Json(nullptr);
+    j["tool_version"] = m.hasToolVersion ? Json(s.Text(m.toolVersion)) : Json(nullptr);
     j["debug"] = m.debug;
     j["aux"] = m.aux;
     j["aux1"] = m.aux1;

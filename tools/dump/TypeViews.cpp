@@ -19,8 +19,8 @@ Json TypesJson(Session& s) {
     Json j;
     j["id"] = id;
     j["kind"] = kind;
-    j["name"] = Narrow(name);
     SysFreeString(name);
+    PutText(j, "name", s, type.name);
     if (FAILED(hr)) {
       j["status"] = StatusText(hr);
       list.push_back(j);
@@ -35,6 +35,7 @@ Json TypesJson(Session& s) {
     // Structures, unions and classes list their members by index.
     if (kind == 17 || kind == 18 || kind == 52) {
       Json members = Json::array();
+      std::vector<mirl::api::Member> stored = s.Api().Members(id);
       for (ULONG i = 0; i < elements; ++i) {
         BSTR member = nullptr;
         ULONG type = 0, offset = 0;
@@ -42,9 +43,11 @@ Json TypesJson(Session& s) {
         std::string memberName = Narrow(member);
         SysFreeString(member);
         if (FAILED(mhr)) break;
-        members.push_back({{"name", memberName},
-                           {"offset", offset},
-                           {"type", {{"id", type}, {"name", s.TypeName(type)}}}});
+        Json m;
+        PutText(m, "name", s, i < stored.size() ? stored[i].name : memberName);
+        m["offset"] = offset;
+        m["type"] = {{"id", type}, {"name", s.TypeName(type)}};
+        members.push_back(m);
       }
       j["members"] = members;
     }
@@ -58,7 +61,7 @@ Json MemoryAttributesJson(Session& s) {
   uint32_t index = 0;
   for (const mirl::api::MemoryAttribute& a : s.Api().MemoryAttributes()) {
     list.push_back({{"index", index++},
-                    {"name", a.name},
+                    {"name", s.Text(a.name)},
                     {"pointer_size", a.pointerSize},
                     {"flags", a.flags},
                     {"memory", MemoryName(a.memType)}});

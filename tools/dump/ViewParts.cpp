@@ -36,6 +36,11 @@ std::string Table::Render(const std::string& indent) const {
   return out;
 }
 
+void PutText(Json& j, const std::string& key, Session& s, const std::string& stored) {
+  j[key] = s.Text(stored);
+  if (!ValidUtf8(stored)) j[key + "_hex"] = HexBytes(stored);
+}
+
 Json OrNull(const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); }
 Json IdOrNull(uint32_t id) { return id == kNone ? Json(nullptr) : Json(id); }
 
@@ -77,7 +82,7 @@ Json ScopeRef(Session& s, uint32_t id) {
   Json j;
   j["id"] = id;
   j["kind"] = ScopeKindName(info.kind);
-  j["name"] = info.name;
+  PutText(j, "name", s, info.storedName);
   PutRange(j, info);
   return j;
 }

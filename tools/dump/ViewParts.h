@@ -31,6 +31,10 @@ class Table {
   std::set<size_t> m_numeric;
 };
 
+// j[key] = the stored bytes decoded; where they are not UTF-8, j[key_hex]
+// holds them as hexadecimal too, so that nothing of them is lost.
+void PutText(Json& j, const std::string& key, Session& s, const std::string& stored);
+
 Json OrNull(const std::string& s);  // null for ""
 Json IdOrNull(uint32_t id);         // null for kNone
 std::string Str(const Json& j);     // "" when not a string

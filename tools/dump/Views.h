@@ -21,6 +21,9 @@ Json ModulesJson(Session& s);
 Json ScopesJson(Session& s);
 Json SymbolsJson(Session& s);
 Json LabelsJson(Session& s);
+// nm: the symbols at addresses, by address or by name; globalsOnly keeps
+// the file-level ones, definedOnly leaves out references to other modules.
+Json NmJson(Session& s, bool byName, bool globalsOnly, bool definedOnly);
 Json TypesJson(Session& s);
 Json MemoryAttributesJson(Session& s);
 Json SourcesJson(Session& s);
@@ -30,7 +33,8 @@ Json MemoryJson(Session& s);
 Json HexDumpJson(Session& s, unsigned memType, uint32_t start, uint64_t end);
 
 // Lookups. "found" says whether each one succeeded.
-Json AddressLookupJson(Session& s, uint32_t address);
+// memType 1: source position, scopes and function; 2: the variable there.
+Json AddressLookupJson(Session& s, uint32_t address, unsigned memType = 1);
 Json LineLookupJson(Session& s, const std::string& file, uint32_t line);
 Json SymbolLookupJson(Session& s, const std::string& name);
 
@@ -39,6 +43,7 @@ std::string ModulesText(const Json& j);
 std::string ScopesText(const Json& j);
 std::string SymbolsText(const Json& j);
 std::string LabelsText(const Json& j);
+std::string NmText(const Json& j);
 std::string TypesText(const Json& types, const Json& attributes);
 std::string SourcesText(const Json& j);
 std::string LinesText(const Json& j);

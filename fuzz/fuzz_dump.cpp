@@ -1,0 +1,91 @@
+// libFuzzer target of ubrofdump: every view, lookup and export of the tool,
+// text and JSON, on any bytes read as an object file. The JSON document is
+// dumped strictly, so that a name that is not UTF-8 there is a finding.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "dump/Run.h"
+
+namespace {
+
+struct Folder {
+  std::string dir;
+  Folder() {
+    struct stat st;
+    std::string base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+    std::string templ = base + "/ubrofdump-fuzz-XXXXXX";
+    dir = mkdtemp(&templ[0]) ? templ : base;
+  }
+  // Everything a run left: the input, the exports and extracted sources.
+  void Clear(const std::string& path) const {
+    DIR* d = opendir(path.c_str());
+    if (!d) return;
+    while (const dirent* e = readdir(d)) {
+      if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+      std::string child = path + "/" + e->d_name;
+      if (unlink(child.c_str()) != 0) {
+        Clear(child);
+        rmdir(child.c_str());
+      }
+    }
+    closedir(d);
+  }
+};
+
+const Folder& TheFolder() {
+  static Folder folder;
+  return folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Folder& folder = TheFolder();
+  std::string path = folder.dir + "/input.d90";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return 0;
+  bool written = std::fwrite(data, 1, size, f) == size;
+  if (std::fclose(f) != 0 || !written) return 0;
+
+  dump::Session session;
+  // Odd sizes read names through iconv, even ones by the default.
+  session.Names().Select(size % 2 ? "CP1251" : "");
+  std::string error;
+  if (!session.Create(&error)) std::abort();
+  session.AddRemap("C:\\src", "/src", &error);
+  if (session.Open(path, &error)) {
+    dump::Request r;
+    r.summary = r.modules = r.scopes = r.symbols = r.labels = r.nm = r.types = r.sources = r.lines =
+        r.memory = true;
+    r.nmByName = size % 3 == 0;
+    r.nmGlobals = r.nmDefined = size % 5 == 0;
+    r.range = true;
+    r.rangeEnd = 0x40;
+    for (uint32_t a : {0u, 2u, 0x64u, 0x100u, 0xFFFFFFFFu}) r.addresses.push_back(a);
+    r.lineQueries = {{"main.c", 1}, {"x", 10}};
+    r.symbolNames = {"main"};
+    if (!session.Symbols().empty())
+      r.symbolNames.push_back(session.SymbolName(uint32_t(size % session.Symbols().size())));
+    r.ihex = folder.dir + "/out.hex";
+    r.bin = folder.dir + "/out.bin";
+    dump::Json doc;
+    std::string text;
+    std::vector<std::string> errors;
+    dump::RunRequest(session, r, &doc, &text, &errors);
+    r = dump::Request();
+    r.memType = 2;
+    r.addresses = {0, 0x20, 0x100};
+    dump::RunRequest(session, r, &doc, &text, &errors);
+    // Throws (and so stops the fuzzer) on anything that is not UTF-8.
+    std::string json = doc.dump(2);
+    if (json.empty() || text.empty()) std::abort();
+  }
+  folder.Clear(folder.dir);
+  return 0;
+}

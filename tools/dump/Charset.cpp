@@ -1,0 +1,117 @@
+#include "Charset.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace dump {
+
+namespace {
+
+void PutUtf8(std::string& out, unsigned cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+// Windows-1252's 0x80-0x9F; the five bytes it leaves undefined keep their
+// C1 code points, as Windows itself converts them.
+const unsigned short kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string FromCp1252(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) PutUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+  return out;
+}
+
+}  // namespace
+
+bool ValidUtf8(const std::string& s) {
+  size_t i = 0, n = s.size();
+  while (i < n) {
+    unsigned char c = (unsigned char)s[i];
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > n) return false;
+    unsigned cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+    for (size_t k = 1; k < len; ++k) {
+      unsigned char d = (unsigned char)s[i + k];
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
+    static const unsigned kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string HexBytes(const std::string& bytes) {
+  static const char* kDigits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+Charset::~Charset() {
+  if (m_iconv) iconv_close(iconv_t(m_iconv));
+}
+
+bool Charset::Select(const std::string& name) {
+  if (m_iconv) iconv_close(iconv_t(m_iconv));
+  m_iconv = nullptr;
+  m_name = name;
+  if (name.empty()) return true;
+  iconv_t cd = iconv_open("UTF-8", name.c_str());
+  if (cd == iconv_t(-1)) return false;
+  m_iconv = cd;
+  return true;
+}
+
+std::string Charset::Decode(const std::string& bytes) {
+  if (!m_iconv) {
+    if (ValidUtf8(bytes)) return bytes;
+    m_fellBack = true;
+    return FromCp1252(bytes);
+  }
+  iconv_t cd = iconv_t(m_iconv);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out;
+  char buf[256];
+  char* in = const_cast<char*>(bytes.data());
+  size_t left = bytes.size();
+  while (left > 0) {
+    char* o = buf;
+    size_t room = sizeof buf;
+    size_t r = iconv(cd, &in, &left, &o, &room);
+    out.append(buf, size_t(o - buf));
+    if (r != size_t(-1) || errno == E2BIG) continue;
+    // A byte the code page does not define, or a sequence cut short.
+    out += "\xEF\xBF\xBD";
+    ++in;
+    --left;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  char* o = buf;
+  size_t room = sizeof buf;
+  iconv(cd, nullptr, nullptr, &o, &room);
+  out.append(buf, size_t(o - buf));
+  // iconv writes UTF-8; the check only keeps a faulty converter from
+  // putting anything else into the JSON document.
+  return ValidUtf8(out) ? out : FromCp1252(out);
+}
+
+}  // namespace dump
