@@ -226,4 +226,50 @@ std::string SymbolClassName(unsigned cls) {
   }
 }
 
+std::string TypeKindName(unsigned kind) {
+  // The kinds the reader stores, grouped as it reads them.
+  if ((kind >= 23 && kind <= 30) || kind == 15) return "pointer";
+  if ((kind >= 31 && kind <= 34) || (kind >= 37 && kind <= 40)) return "code pointer";
+  switch (kind) {
+    case 1:
+      return "basic";
+    case 16:
+    case 41:
+      return "array";
+    case 17:
+    case 52:
+      return "struct";
+    case 18:
+      return "union";
+    case 19:
+      return "bitfield";
+    case 20:
+    case 35:
+      return "function";
+    case 21:
+    case 36:
+      return "qualified";
+    case 42:
+    case 43:
+      return "attributed";
+    case 44:
+    case 51:
+      return "enum";
+    case 49:
+      return "typedef";
+    case 50:
+      return "member pointer";
+    case 53:
+      return "reference";
+    default:
+      return Fmt("kind %u", kind);
+  }
+}
+
+std::string StatementTypeName(unsigned type) {
+  std::string out = type & 0x02 ? "function entry" : "statement";
+  if (unsigned rest = type & ~0x03u) out += Fmt("+0x%02X", rest);
+  return out;
+}
+
 }  // namespace dump

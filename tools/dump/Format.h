@@ -43,6 +43,13 @@ const char* SpecName(unsigned spec);       // GetTypeInfo's class of a type
 // "register" (8), "constant" (9, 22), "other" (23), "none" (0); "class N"
 // for the rest.
 std::string SymbolClassName(unsigned cls);
+// A type record's kind code as a word ("struct", "pointer", ...; "kind N"
+// for a code we have no word for).
+std::string TypeKindName(unsigned kind);
+// A statement's type flags: "statement", "function entry" when bit 0x02 is
+// set (every such statement of the real samples sits at a function's entry
+// symbol), and any further bit as "+0x04".
+std::string StatementTypeName(unsigned type);
 
 }  // namespace dump
 

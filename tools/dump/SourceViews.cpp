@@ -98,7 +98,7 @@ std::string LinesText(const Json& j) {
   Table t({"Address", "Length", "Type", "Position"}, {1});
   for (const Json& st : j)
     t.Add({Hex(U32(st["address"])), std::to_string(U32(st["length"])),
-           Fmt("0x%02X", U32(st["type"])),
+           StatementTypeName(U32(st["type"])),
            PositionText(Str(st["file"]), U32(st["line"]), U32(st["column"]), U32(st["line_end"]),
                         U32(st["column_end"]))});
   return "Statements (" + std::to_string(j.size()) + "):\n" + t.Render();

@@ -70,15 +70,15 @@ Json MemoryAttributesJson(Session& s) {
 }
 
 std::string TypesText(const Json& types, const Json& attributes) {
-  Table t({"Id", "Kind", "Class", "Size", "Elems", "Memory", "PtrSize", "Name"}, {0, 1, 3, 4, 6});
+  Table t({"Id", "Kind", "Class", "Size", "Elems", "Memory", "PtrSize", "Name"}, {0, 3, 4, 6});
   std::string members;
   for (const Json& ty : types) {
     if (ty.contains("status")) {
-      t.Add({std::to_string(U32(ty["id"])), std::to_string(U32(ty["kind"])), "?", "", "", "", "",
+      t.Add({std::to_string(U32(ty["id"])), TypeKindName(U32(ty["kind"])), "?", "", "", "", "",
              "?" + StatusNote(ty)});
       continue;
     }
-    t.Add({std::to_string(U32(ty["id"])), std::to_string(U32(ty["kind"])), Str(ty["class"]),
+    t.Add({std::to_string(U32(ty["id"])), TypeKindName(U32(ty["kind"])), Str(ty["class"]),
            std::to_string(U32(ty["size"])), std::to_string(U32(ty["elements"])), Str(ty["memory"]),
            std::to_string(U32(ty["pointer_size"])), Str(ty["name"])});
     if (!ty.contains("members")) continue;
