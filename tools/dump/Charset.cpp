@@ -4,22 +4,11 @@
 
 #include <cerrno>
 
+#include "MirlProgram.h"
+
 namespace dump {
 
 namespace {
-
-void PutUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
 
 // Windows-1252's 0x80-0x9F; the five bytes it leaves undefined keep their
 // C1 code points, as Windows itself converts them.
@@ -29,31 +18,19 @@ const unsigned short kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::string FromCp1252(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) PutUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
-  return out;
+  std::u16string w;
+  for (unsigned char c : bytes) w += char16_t(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+  return mirl::api::Utf8FromUtf16(w.data(), w.size());
 }
 
 }  // namespace
 
 bool ValidUtf8(const std::string& s) {
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    unsigned char c = (unsigned char)s[i];
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > n) return false;
-    unsigned cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char d = (unsigned char)s[i + k];
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-    static const unsigned kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
-  }
-  return true;
+  // The component's conversion turns every byte that does not begin
+  // well-formed UTF-8 into U+FFFD (three bytes), so only valid UTF-8 comes
+  // back unchanged.
+  std::u16string w = mirl::api::Utf16FromUtf8(s);
+  return mirl::api::Utf8FromUtf16(w.data(), w.size()) == s;
 }
 
 std::string HexBytes(const std::string& bytes) {

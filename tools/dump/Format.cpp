@@ -26,6 +26,14 @@ std::string Fmt(const char* format, ...) {
 
 std::string Hex(uint32_t value, int minDigits) { return Fmt("0x%0*X", minDigits, value); }
 
+std::string FoldedPath(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return path;
+}
+
 bool ParseHex(const std::string& text, uint32_t* pValue) {
   size_t i = 0;
   if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;

@@ -13,6 +13,9 @@ std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // "0x0104": hexadecimal with at least four digits.
 std::string Hex(uint32_t value, int minDigits = 4);
+// A path as people compare Windows paths: either separator (made '/'), any
+// letter case (made lower case).
+std::string FoldedPath(std::string path);
 
 // Addresses and lengths are hexadecimal, with or without "0x", as addr2line
 // reads them. False for empty text, other characters or more than 32 bits.

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "Failure.h"
+#include "Format.h"
 
 namespace dump {
 
@@ -92,16 +93,6 @@ bool Session::AddRemap(const std::string& storedPath, const std::string& hostPat
   if (FAILED(hr)) *pError = "cannot remap " + storedPath + " (" + StatusText(hr) + ")";
   return SUCCEEDED(hr);
 }
-
-namespace {
-std::string FoldedPath(std::string p) {
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return p;
-}
-}  // namespace
 
 size_t Session::RemapPrefix(const std::string& oldPrefix, const std::string& newPrefix) {
   std::string prefix = FoldedPath(oldPrefix);

@@ -197,17 +197,6 @@ std::string AddressLookupText(const Json& j) {
   return out + ScopeChainText(j["scopes"]);
 }
 
-namespace {
-// Path text compared as people write it: either separator, any case.
-std::string Folded(std::string p) {
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  }
-  return p;
-}
-}  // namespace
-
 Json LineLookupJson(Session& s, const std::string& file, uint32_t line) {
   Json j;
   j["file"] = file;
@@ -216,10 +205,10 @@ Json LineLookupJson(Session& s, const std::string& file, uint32_t line) {
   // The path as given first (the parser also knows remapped host paths);
   // then the one source file whose path ends with it, so that main.c finds
   // C:\proj\src\main.c.
-  std::string wanted = Folded(file);
+  std::string wanted = FoldedPath(file);
   std::vector<uint32_t> matches;
   for (uint32_t id = 0; id < s.SourceFiles().size(); ++id) {
-    std::string folded = Folded(s.SourcePath(id));
+    std::string folded = FoldedPath(s.SourcePath(id));
     if (folded == wanted ||
         (folded.size() > wanted.size() &&
          folded.compare(folded.size() - wanted.size(), wanted.size(), wanted) == 0 &&
