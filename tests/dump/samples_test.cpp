@@ -12,6 +12,7 @@
 
 #include "../../tools/dump/Format.h"
 #include "../../tools/dump/IntelHex.h"
+#include "MapFile.h"
 #include "RunTool.h"
 
 namespace fs = std::filesystem;
@@ -73,34 +74,6 @@ TEST(DumpSamples, IntelHexEqualsTheLinkersHexOutput) {
   fs::remove_all(scratch, ec);
 }
 
-// The ENTRY lines of a linker map as name, address and whether a CODE
-// segment holds it: the name from column 11, the address in columns 35-42
-// on the name's line or, for a long name, on the next one.
-std::vector<std::tuple<std::string, uint32_t, bool>> MapEntries(const fs::path& map) {
-  std::vector<std::tuple<std::string, uint32_t, bool>> out;
-  std::istringstream in(dumptest::Slurp(map.string()));
-  std::string line, name;
-  bool entries = false, code = false;
-  static const std::regex hex8("[0-9A-F]{8}");
-  while (std::getline(in, line)) {
-    size_t first = line.find_first_not_of(' ');
-    if (line.find("Relative segment, address: ") != std::string::npos)
-      code = line.find("address: CODE") != std::string::npos;
-    bool address = line.size() >= 43 && std::regex_match(line.substr(35, 8), hex8);
-    if (first == std::string::npos || line.compare(first, 3, "---") == 0 ||
-        line.compare(first, 6, "LOCAL ") == 0)
-      entries = false;
-    else if (line.compare(first, 6, "ENTRY ") == 0)
-      entries = true;
-    else if (entries && first == 11 && !address)
-      name = line.substr(11);
-    else if (entries && (first == 11 || first == 35) && address)
-      out.emplace_back(first == 11 ? line.substr(11, line.find_last_not_of(' ', 34) - 10) : name,
-                       std::stoul(line.substr(35, 8), nullptr, 16), code);
-  }
-  return out;
-}
-
 // Every entry of every map is in --nm at the map's address (by its name,
 // its name without the parameter list, or that name's last :: part), and
 // --addr names a function or label for every code entry.
@@ -118,7 +91,7 @@ TEST(DumpSamples, NmAndAddrAnswerEveryEntryOfTheLinkersMap) {
     nlohmann::json doc = nlohmann::json::parse(nm.out);
     for (const auto& e : doc["nm"]) listed.emplace(e["address"], e["name"]);
     std::vector<std::string> lookup{object.string(), "--json", "--addr"};
-    for (const auto& [name, address, code] : MapEntries(map)) {
+    for (const auto& [name, address, code] : dumptest::MapEntries(map)) {
       std::string bare = std::regex_replace(name, std::regex(R"(\(.*\)$)"), "");
       std::string last =
           bare.substr(bare.rfind("::") == std::string::npos ? 0 : bare.rfind("::") + 2);
