@@ -15,6 +15,7 @@
 #include "dump/Run.h"
 #include "dump/Session.h"
 #include "dump/Views.h"
+#include "elf/ElfExport.h"
 
 using dump::Json;
 
@@ -30,7 +31,7 @@ struct Options {
   bool labels = false, types = false, sources = false, lines = false, memory = false;
   std::string range, memoryType = "program";
   std::vector<std::string> addresses, lineQueries, symbolQueries;
-  std::string ihex, eepromIhex, bin;
+  std::string ihex, eepromIhex, bin, elf, machine;
   std::vector<std::string> remaps;
   std::string baseDir;
   bool baseDirGiven = false;
@@ -51,6 +52,7 @@ Examples:
   ubrofdump --nm --sort name a.d90 b.d90       symbols of two files, like nm
   ubrofdump prog.d90 --range 0x100+40          hex dump of program memory
   ubrofdump prog.d90 --ihex prog.hex           program memory as Intel HEX
+  ubrofdump --elf prog.elf prog.d90            ELF with DWARF, for gdb and simavr
   ubrofdump prog.d90 --remap 'C:\src\main.c=/home/me/src/main.c' --lines
 
 Several files: each is read on its own, and its views and lookups follow a
@@ -68,6 +70,12 @@ constants), U a module's reference to a symbol that another module defines
 by the nearest code symbol at or below it (said so: "from the symbol table").
 An address without an answer prints ??:0, as addr2line does, and is no
 failure. With --memory-type data, --addr names the variable at an address.
+
+--elf writes an ELF32 executable with DWARF 4: program memory as .text,
+data and eeprom as their own sections, the symbol table, and lines,
+functions, blocks, variables and types (see README.md, "Debug a program with
+gdb"). The target comes from the file (--machine overrides it); addresses:
+%TARGETS%.
 
 Exit status: 0 on success; 1 when the file cannot be read, --line or
 --symbol finds nothing or an export cannot be written; 2 for a wrong
@@ -101,7 +109,9 @@ int main(int argc, char** argv) {
       "ubrofdump: show the contents of a UBROF object file (IAR linker debug output, up to "
       "UBROF8)",
       "ubrofdump"};
-  app.footer(kFooter);
+  std::string footer = kFooter;
+  footer.replace(footer.find("%TARGETS%"), 9, elfx::TargetHelp());
+  app.footer(footer);
   app.get_formatter()->column_width(34);
   app.add_option("FILE", o.files, "UBROF object files (.d90, .dbg, ...)")->type_name("");
   bool version = false;
@@ -171,6 +181,13 @@ int main(int argc, char** argv) {
       ->type_name("OUT")
       ->group(exports);
 
+  app.add_option("--elf", o.elf, "ELF executable with DWARF debug information")
+      ->type_name("OUT")
+      ->group(exports);
+  app.add_option("--machine", o.machine, "Target of --elf instead of the file's")
+      ->type_name("avr|msp430|8051|none")
+      ->group(exports);
+
   const char* paths = "Source paths";
   app.add_option("--remap", o.remaps,
                  "Show stored path or folder OLD (any case, either separator) as NEW")
@@ -214,8 +231,10 @@ int main(int argc, char** argv) {
     o.addresses.pop_back();
   }
   o.files.insert(o.files.end(), swallowed.begin(), swallowed.end());
-  if (o.files.size() > 1 && !(o.ihex.empty() && o.eepromIhex.empty() && o.bin.empty())) {
-    std::fprintf(stderr, "ubrofdump: --ihex, --eeprom-ihex and --bin take one object file\n");
+  if (o.files.size() > 1 &&
+      !(o.ihex.empty() && o.eepromIhex.empty() && o.bin.empty() && o.elf.empty())) {
+    std::fprintf(stderr,
+                 "ubrofdump: --ihex, --eeprom-ihex, --bin and --elf take one object file\n");
     return 2;
   }
   if (o.files.empty()) {
@@ -272,6 +291,12 @@ int main(int argc, char** argv) {
                  o.memoryType.c_str());
     return 2;
   }
+  elfx::Target target;
+  if (!o.machine.empty() && !elfx::TargetNamed(o.machine, &target)) {
+    std::fprintf(stderr, "ubrofdump: --machine %s: expected avr, msp430, 8051 or none\n",
+                 o.machine.c_str());
+    return 2;
+  }
   unsigned memType = o.memoryType == "data" ? 2 : o.memoryType == "eeprom" ? 4 : 1;
   std::vector<std::pair<std::string, std::string>> remaps;
   for (const std::string& r : o.remaps) {
@@ -310,10 +335,12 @@ int main(int argc, char** argv) {
   req.ihex = o.ihex;
   req.eepromIhex = o.eepromIhex;
   req.bin = o.bin;
+  req.elf = o.elf;
+  req.machine = o.machine;
   bool anything = o.summary || o.modules || o.scopes || o.symbols || o.labels || o.nm || o.types ||
                   o.sources || o.lines || o.memory || req.range || !addresses.empty() ||
                   addressesFromInput || !lineQueries.empty() || !o.symbolQueries.empty() ||
-                  !o.ihex.empty() || !o.eepromIhex.empty() || !o.bin.empty();
+                  !o.ihex.empty() || !o.eepromIhex.empty() || !o.bin.empty() || !o.elf.empty();
   if (!anything) req.summary = true;
   {
     dump::Charset probe;

@@ -1,5 +1,7 @@
 #include "Run.h"
 
+#include "ElfOut.h"
+
 namespace dump {
 
 int RunRequest(Session& s, const Request& r, Json* pDoc, std::string* pText,
@@ -106,6 +108,7 @@ int RunRequest(Session& s, const Request& r, Json* pDoc, std::string* pText,
   if (!r.ihex.empty()) report(ExportIntelHex(s, 1, r.ihex, &j, &error), j);
   if (!r.eepromIhex.empty()) report(ExportIntelHex(s, 4, r.eepromIhex, &j, &error), j);
   if (!r.bin.empty()) report(ExportBinary(s, r.bin, &j, &error), j);
+  if (!r.elf.empty()) report(ExportElfFile(s, r.elf, r.machine, &j, &error), j);
   if (!exported.empty()) doc["exports"] = exported;
 
   for (size_t i = 0; i < sections.size(); ++i) *pText += (i ? "\n" : "") + sections[i];

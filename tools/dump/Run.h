@@ -25,6 +25,7 @@ struct Request {
   std::vector<std::pair<std::string, uint32_t>> lineQueries;  // FILE, LINE from 1
   std::vector<std::string> symbolNames;
   std::string ihex, eepromIhex, bin;
+  std::string elf, machine;  // --elf OUT, --machine NAME ("": the file's)
 };
 
 // Adds the requested parts to *pDoc and their text to *pText (sections

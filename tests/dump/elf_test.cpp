@@ -1,0 +1,262 @@
+// ubrofdump --elf checked by the tools the export is for, over every
+// sample and the example: the linker's own .hex and .map are the oracles,
+// llvm-dwarfdump, readelf, addr2line and avr-gdb the readers. Each check
+// skips, saying so, where its tool is not installed.
+#include <gelf.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+
+#include "../../tools/dump/Format.h"
+#include "../../tools/dump/IntelHex.h"
+#include "MapFile.h"
+#include "RunTool.h"
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+struct Export {
+  fs::path object, elf;
+  Json doc;  // --lines --scopes --symbols --types
+};
+
+std::string Scratch() {
+  static const std::string dir = dumptest::ScratchDir("elf");
+  return dir;
+}
+
+// Each sample and the example, exported once.
+const std::vector<Export>& Exports() {
+  static std::vector<Export> all = [] {
+    std::vector<Export> out;
+    std::vector<fs::path> objects{fs::path(MIRL_EXAMPLES_DIR) / "example.d90"};
+    std::error_code ec;
+    for (const auto& dir : fs::directory_iterator(MIRL_SAMPLES_DIR, ec))
+      for (const auto& f : fs::directory_iterator(dir.path(), ec))
+        if (f.path().extension() == ".d90") objects.push_back(f.path());
+    for (const fs::path& o : objects) {
+      Export e{o, fs::path(Scratch()) / (o.parent_path().filename().string() + ".elf"), {}};
+      dumptest::ToolRun r = dumptest::RunDump({"--elf", e.elf.string(), "--lines", "--scopes",
+                                               "--symbols", "--types", "--json", o.string()},
+                                              Scratch());
+      if (r.status == 0) e.doc = Json::parse(r.out), out.push_back(e);  // UBROF 10 not yet read
+    }
+    return out;
+  }();
+  return all;
+}
+
+// A shell command's status and its output, both streams together.
+dumptest::ToolRun Shell(const std::string& command) {
+  dumptest::ToolRun r;
+  std::string out = Scratch() + "/.tool";
+  int raw = std::system((command + " >" + out + " 2>&1").c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = dumptest::Slurp(out);
+  return r;
+}
+
+bool Have(const std::string& tool) { return Shell("command -v " + tool).status == 0; }
+
+#define NEED(tool, package)                                             \
+  if (!fs::is_directory(MIRL_SAMPLES_DIR))                              \
+    GTEST_SKIP() << "the sample folder " MIRL_SAMPLES_DIR " is absent"; \
+  if (!Have(tool))                                                      \
+  GTEST_SKIP() << tool " is not installed (Debian package " package     \
+                       "; scripts/deps.sh installs "                    \
+                       "it)"
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), ::tolower);
+  return s;
+}
+
+std::string BaseName(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path.substr(path.rfind('/') + 1);
+}
+
+// The bytes of one section, read back with libelf.
+std::vector<uint8_t> SectionBytes(const fs::path& elf, const std::string& name, uint32_t* pAddr) {
+  std::vector<uint8_t> out;
+  elf_version(EV_CURRENT);
+  std::FILE* f = std::fopen(elf.c_str(), "rb");
+  if (!f) return out;
+  Elf* e = elf_begin(fileno(f), ELF_C_READ, nullptr);
+  size_t strndx = 0;
+  elf_getshdrstrndx(e, &strndx);
+  for (Elf_Scn* s = nullptr; (s = elf_nextscn(e, s)) != nullptr;) {
+    GElf_Shdr sh;
+    gelf_getshdr(s, &sh);
+    Elf_Data* d = elf_getdata(s, nullptr);
+    if (name != elf_strptr(e, strndx, sh.sh_name) || !d || !d->d_buf) continue;
+    out.assign(static_cast<uint8_t*>(d->d_buf), static_cast<uint8_t*>(d->d_buf) + d->d_size);
+    *pAddr = uint32_t(sh.sh_addr);
+  }
+  elf_end(e);
+  std::fclose(f);
+  return out;
+}
+
+// .text holds what the linker's HEX output gives at each of its addresses.
+TEST(ElfExport, TextEqualsTheLinkersHexOutput) {
+  NEED("readelf", "binutils");
+  int compared = 0;
+  for (const Export& e : Exports()) {
+    fs::path hex = fs::path(e.object).replace_extension(".hex");
+    if (!fs::exists(hex)) continue;
+    SCOPED_TRACE(e.object.string());
+    std::map<uint32_t, uint8_t> linker;
+    std::string why;
+    ASSERT_TRUE(dump::ReadIntelHex(dumptest::Slurp(hex.string()), &linker, &why)) << why;
+    uint32_t base = 0;
+    std::vector<uint8_t> text = SectionBytes(e.elf, ".text", &base);
+    for (const auto& [address, byte] : linker) {
+      ASSERT_LT(address - base, text.size()) << "address " << address;
+      ASSERT_EQ(text[address - base], byte) << "address " << address;
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 0);
+}
+
+// The readers' own checks: each names what it found wrong.
+TEST(ElfExport, DwarfReadersFindNothingWrong) {
+  NEED("llvm-dwarfdump", "llvm");
+  for (const Export& e : Exports()) {
+    SCOPED_TRACE(e.object.string());
+    dumptest::ToolRun verify = Shell("llvm-dwarfdump --verify " + dumptest::Quote(e.elf.string()));
+    EXPECT_EQ(verify.status, 0) << verify.out;
+    EXPECT_NE(verify.out.find("No errors."), std::string::npos) << verify.out;
+    dumptest::ToolRun dump =
+        Shell("readelf --debug-dump=info,line " + dumptest::Quote(e.elf.string()));
+    EXPECT_EQ(dump.status, 0);
+    EXPECT_EQ(Lower(dump.out).find("warning"), std::string::npos);
+  }
+}
+
+// addr2line on the ELF file and ubrofdump --addr on the object file name
+// the same file and line for every statement address.
+TEST(ElfExport, Addr2lineAgreesWithUbrofdumpAtEveryStatement) {
+  NEED("addr2line", "binutils");
+  size_t compared = 0;
+  for (const Export& e : Exports()) {
+    SCOPED_TRACE(e.object.string());
+    std::string list;
+    for (const Json& st : e.doc["lines"])
+      if (st["length"].get<uint32_t>() > 0)
+        list += (list.empty() ? "" : ",") + dump::Fmt("%x", st["address"].get<uint32_t>());
+    dumptest::ToolRun ours =
+        dumptest::RunDump({"--json", e.object.string(), "--addr", list}, Scratch());
+    std::replace(list.begin(), list.end(), ',', ' ');
+    dumptest::ToolRun theirs =
+        Shell("addr2line -e " + dumptest::Quote(e.elf.string()) + " " + list);
+    std::istringstream lines(theirs.out);
+    Json answers = Json::parse(ours.out);
+    for (const Json& a : answers["lookups"]["addresses"]) {
+      std::string answer;
+      std::getline(lines, answer);
+      if (!a.contains("file")) continue;  // no answer to compare with
+      std::string expected =
+          Lower(BaseName(a["file"])) + ":" + std::to_string(a["line"].get<int>());
+      EXPECT_EQ(Lower(BaseName(answer)), expected) << "address " << a["address"];
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 0u);
+}
+
+// avr-gdb on the AVR exports: lines, breakpoints, struct types and the
+// map's data addresses.
+TEST(ElfExport, AvrGdbFindsLinesFunctionsTypesAndVariables) {
+  NEED("avr-gdb", "gdb-avr");
+  size_t checks = 0;
+  for (const Export& e : Exports()) {
+    uint32_t ignored;
+    std::vector<uint8_t> mmcu = SectionBytes(e.elf, ".mmcu", &ignored);
+    if (mmcu.empty()) continue;  // not an AVR program
+    SCOPED_TRACE(e.object.string());
+    // Each question with the answers that are right.
+    std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> asks;
+    std::map<std::string, std::set<uint32_t>> lineAddresses;
+    for (const Json& st : e.doc["lines"])
+      lineAddresses[BaseName(st["file"]) + ":" + std::to_string(st["line"].get<int>())].insert(
+          st["address"].get<uint32_t>());
+    for (const auto& [where, at] : lineAddresses)
+      asks.emplace_back("info line " + where, [at = at](const std::string& out) {
+        std::smatch m;
+        return std::regex_search(out, m, std::regex("starts at address (0x[0-9a-f]+)")) &&
+               at.count(std::stoul(m[1], nullptr, 16));
+      });
+    // A function's code: from its symbol (before the scope's prologue) to
+    // the end of its scope.
+    std::map<std::string, int> named;
+    std::map<std::pair<Json, std::string>, uint32_t> entry;
+    for (const Json& s : e.doc["scopes"]) named[s["name"]]++;
+    for (const Json& s : e.doc["symbols"])
+      if (s["location"].value("memory", "") == "program")
+        entry[{s["scope"], s["name"]}] = s["location"]["address"];
+    for (const Json& s : e.doc["scopes"]) {
+      if (s["kind"] != "function" || s["low"].is_null() || named[s["name"]] != 1) continue;
+      auto symbol = entry.find({s["parent"], s["name"]});
+      uint32_t low =
+          std::min(s["low"].get<uint32_t>(), symbol == entry.end() ? ~0u : symbol->second);
+      asks.emplace_back(
+          "break " + s["name"].get<std::string>(),
+          [low, high = s["high"].get<uint32_t>()](const std::string& out) {
+            std::smatch m;
+            return std::regex_search(out, m, std::regex("Breakpoint \\d+ at (0x[0-9a-f]+)")) &&
+                   std::stoul(m[1], nullptr, 16) >= low && std::stoul(m[1], nullptr, 16) < high;
+          });
+    }
+    std::map<std::string, std::vector<std::string>> members;
+    for (const Json& t : e.doc["types"])
+      if (t.contains("members") && !t["members"].empty())
+        for (const Json& m : t["members"]) members[t["name"]].push_back(m["name"]);
+    for (const Json& s : e.doc["symbols"])
+      if (members.count(s["type"]["name"]) && named[s["name"]] == 0 &&
+          s["scope_path"].get<std::string>().find('/') == std::string::npos)
+        asks.emplace_back("ptype " + s["name"].get<std::string>(),
+                          [m = members[s["type"]["name"]]](const std::string& out) {
+                            for (const std::string& name : m)
+                              if (out.find(" " + name) == std::string::npos) return false;
+                            return true;
+                          });
+    fs::path map = fs::path(e.object).replace_extension(".map");
+    std::map<std::string, std::vector<uint32_t>> data;
+    if (fs::exists(map))
+      for (const auto& [name, address, code] : dumptest::MapEntries(map, "DATA"))
+        if (code)
+          data[name.substr(name.rfind(':') == std::string::npos ? 0 : name.rfind(':') + 1)]
+              .push_back(address);
+    for (const auto& [name, at] : data)
+      if (at.size() == 1)
+        asks.emplace_back("print &'" + name + "'", [a = at[0]](const std::string& out) {
+          std::smatch m;
+          return std::regex_search(out, m, std::regex(" (0x[0-9a-f]+)")) &&
+                 std::stoul(m[1], nullptr, 16) == 0x800000u + a;
+        });
+    // One -ex each: a question gdb refuses does not end the others.
+    std::string command = "avr-gdb -batch -nx " + dumptest::Quote(e.elf.string());
+    for (const auto& ask : asks)
+      command += " -ex " + dumptest::Quote(ask.first) + " -ex 'echo @@\\n'";
+    dumptest::ToolRun gdb = Shell(command);
+    std::vector<std::string> answers{""};
+    std::istringstream out(gdb.out);
+    for (std::string line; std::getline(out, line);)
+      line == "@@" ? answers.emplace_back() : answers.back().append(line + "\n");
+    ASSERT_GE(answers.size(), asks.size());
+    for (size_t i = 0; i < asks.size(); ++i, ++checks)
+      EXPECT_TRUE(asks[i].second(answers[i])) << asks[i].first << " answered:\n" << answers[i];
+  }
+  EXPECT_GT(checks, 0u);
+}
+
+}  // namespace
