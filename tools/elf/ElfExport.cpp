@@ -106,7 +106,9 @@ class Exporter {
   void BuildDwarf(ElfImage* pImage);
   size_t TypeDie(Unit& u, uint32_t typeId, unsigned depth);
   void AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRanges, unsigned depth);
-  void AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scope, bool fileLevel);
+  void AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scope, bool fileLevel,
+                    uint32_t low, uint32_t high);
+  bool LocationExpr(const mirl::api::Location& loc, uint32_t size, std::vector<uint8_t>* pExpr);
   std::vector<LineSequence> Lines(uint32_t module, std::vector<LineFile>* pFiles);
 
   const Program& m_p;
@@ -119,6 +121,7 @@ class Exporter {
   std::map<uint8_t, int> m_sectionOf;     // memory type -> section index
   std::map<uint32_t, size_t> m_typeDies;  // of the unit being built
   StringPool m_str;
+  Bytes m_loc;  // .debug_loc
   ElfReport m_report;
 };
 
@@ -349,7 +352,30 @@ size_t Exporter::TypeDie(Unit& u, uint32_t typeId, unsigned depth) {
   return d;
 }
 
-void Exporter::AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scope, bool fileLevel) {
+// The DWARF expression of a place: an address of program, data or eeprom
+// memory, or (AVR, whose DWARF register numbers are r0..r31) the register
+// group the component names, a piece per byte of the variable.
+bool Exporter::LocationExpr(const mirl::api::Location& loc, uint32_t size,
+                            std::vector<uint8_t>* pExpr) {
+  constexpr uint8_t kMemRegister = 16, kOpReg0 = 0x50, kOpPiece = 0x93;
+  if (loc.kind != 1 || !loc.hasAddress) return false;
+  if (loc.memType == kProgram || loc.memType == kData || loc.memType == kEeprom) {
+    *pExpr = AddrExpr(Place(loc.memType, loc.address));
+    return true;
+  }
+  if (loc.memType != kMemRegister || m_t.machine != EM_AVR || size == 0 || size > 8 ||
+      loc.address + size > 32)
+    return false;
+  pExpr->clear();
+  for (uint32_t i = 0; i < size; ++i) {
+    pExpr->push_back(uint8_t(kOpReg0 + loc.address + i));
+    if (size > 1) pExpr->insert(pExpr->end(), {kOpPiece, 1});
+  }
+  return true;
+}
+
+void Exporter::AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scope, bool fileLevel,
+                            uint32_t low, uint32_t high) {
   for (uint32_t id : scope.symbols) {
     if (id >= m_syms.size()) continue;
     const SymbolFacts& f = m_syms[id];
@@ -361,12 +387,44 @@ void Exporter::AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scop
     size_t type = TypeDie(u, f.sym.type, 0);
     if (type != kNoDie) u.Ref(v, DW_AT_type, type);
     if (fileLevel && f.sym.cls != 3) u.Flag(v, DW_AT_external);
-    // Only a place that holds for the whole scope is said; a register or
-    // frame place, or one that changes with the address, is left out
-    // rather than given wrong.
-    if (f.placed && !f.constant && f.sym.ranges.empty())
-      u.Expr(v, DW_AT_location, AddrExpr(Place(f.memType, f.address)));
     ++m_report.variables;
+    std::vector<uint8_t> expr;
+    if (f.sym.ranges.empty() || low >= high) {
+      // One place for the whole scope; a frame place, or one that changes
+      // with the address outside any code, is left out rather than given
+      // wrong.
+      mirl::api::Location loc = m_p.SymbolLocation(id, 0xFFFFFFFFu);
+      if (!f.sym.ranges.empty()) continue;
+      if (loc.kind == 3 && loc.hasAddress)
+        u.Num(v, DW_AT_const_value, DW_FORM_sdata, uint64_t(int64_t(int32_t(loc.address))));
+      else if (LocationExpr(loc, f.type.size, &expr))
+        u.Expr(v, DW_AT_location, expr);
+      continue;
+    }
+    // A place that changes with the address: a location list over the
+    // scope's code, cut where a range begins, asking the component for the
+    // place at each cut.
+    std::set<uint32_t> cuts{low, high};
+    for (const mirl::api::LocationRange& r : f.sym.ranges)
+      if (r.start > low && r.start < high) cuts.insert(r.start);
+    std::vector<std::tuple<uint32_t, uint32_t, std::vector<uint8_t>>> entries;
+    for (auto c = cuts.begin(); std::next(c) != cuts.end(); ++c) {
+      if (!LocationExpr(m_p.SymbolLocation(id, *c), f.type.size, &expr)) continue;
+      if (!entries.empty() && std::get<1>(entries.back()) == *c &&
+          std::get<2>(entries.back()) == expr)
+        std::get<1>(entries.back()) = *std::next(c);
+      else
+        entries.emplace_back(*c, *std::next(c), expr);
+    }
+    if (entries.empty()) continue;
+    u.Num(v, DW_AT_location, DW_FORM_sec_offset, m_loc.Size());
+    m_loc.U32(0xFFFFFFFFu);  // base address 0: the entries hold addresses
+    m_loc.U32(0);
+    for (const auto& [from, to, e] : entries) {
+      m_loc.U32(from), m_loc.U32(to), m_loc.U16(e.size());
+      m_loc.Append(e);
+    }
+    m_loc.U32(0), m_loc.U32(0);
   }
 }
 
@@ -383,6 +441,7 @@ void Exporter::AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRa
     ++m_report.functions;
     u.Text(d, DW_AT_name, sc.name, m_str);
   }
+  uint32_t dieLow = sc.high;  // no code: nothing to list places over
   if (sc.low < sc.high) {
     uint32_t low = sc.low;
     if (function) {
@@ -409,8 +468,9 @@ void Exporter::AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRa
     u.Num(d, DW_AT_low_pc, DW_FORM_addr, low);
     u.Num(d, DW_AT_high_pc, DW_FORM_data4, sc.high - low);
     if (function) pRanges->emplace_back(low, sc.high);
+    dieLow = low;
   }
-  AddVariables(u, d, sc, false);
+  AddVariables(u, d, sc, false, dieLow, sc.high);
   // A block is nested only where its code lies inside its parent's.
   Intervals inner;
   for (uint32_t child : sc.children) {
@@ -493,7 +553,15 @@ void Exporter::BuildDwarf(ElfImage* pImage) {
     for (uint32_t child : ms.children)
       if (child < m_scopes.size() && m_scopes[child].kind != mirl::api::kModule)
         AddScope(u, 0, child, &code, 1);
-    AddVariables(u, 0, ms, true);
+    AddVariables(u, 0, ms, true, 0, 0);
+    if (m_report.units == 0) {
+      // Named types that no variable uses (a struct only a pointer cast
+      // names) go to the first unit, so that gdb knows them all by name.
+      mirl::api::Type t;
+      for (uint32_t id = 0; id < m_p.Count().types; ++id)
+        if (m_p.GetType(id, &t) && std::set<uint32_t>{17, 18, 52, 44, 51, 49}.count(t.kind))
+          TypeDie(u, id, 0);
+    }
     if (ms.low < ms.high) code.emplace_back(ms.low, ms.high);
     for (const LineSequence& s : seqs) code.emplace_back(s.rows.front().address, s.end);
     code = Merge(code);
@@ -532,6 +600,7 @@ void Exporter::BuildDwarf(ElfImage* pImage) {
   add(".debug_line", line.data);
   add(".debug_aranges", aranges.data);
   add(".debug_ranges", ranges.data);
+  add(".debug_loc", m_loc.data);
   add(".debug_str", m_str.section.data);
 }
 
