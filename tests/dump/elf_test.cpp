@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -169,7 +170,10 @@ TEST(ElfExport, Addr2lineAgreesWithUbrofdumpAtEveryStatement) {
       EXPECT_EQ(Lower(BaseName(answer)), expected) << "address " << a["address"];
       ++compared;
     }
+    std::cout << e.object.parent_path().filename().string() << ": "
+              << answers["lookups"]["addresses"].size() << " statement addresses\n";
   }
+  std::cout << compared << " compared (the others ubrofdump --addr does not answer)\n";
   EXPECT_GT(compared, 0u);
 }
 
@@ -220,15 +224,21 @@ TEST(ElfExport, AvrGdbFindsLinesFunctionsTypesAndVariables) {
     for (const Json& t : e.doc["types"])
       if (t.contains("members") && !t["members"].empty())
         for (const Json& m : t["members"]) members[t["name"]].push_back(m["name"]);
-    for (const Json& s : e.doc["symbols"])
-      if (members.count(s["type"]["name"]) && named[s["name"]] == 0 &&
+    // Names gdb could take for another: of scopes and of other symbols.
+    for (const Json& s : e.doc["symbols"]) named[s["name"]]++;
+    for (const Json& s : e.doc["symbols"]) {
+      // A struct, or an array of them ("struct TChannelRemap[24]").
+      std::string type = s["type"]["name"];
+      type = type.substr(0, type.find('['));
+      if (members.count(type) && named[s["name"]] == 1 &&
           s["scope_path"].get<std::string>().find('/') == std::string::npos)
         asks.emplace_back("ptype " + s["name"].get<std::string>(),
-                          [m = members[s["type"]["name"]]](const std::string& out) {
+                          [m = members[type]](const std::string& out) {
                             for (const std::string& name : m)
                               if (out.find(" " + name) == std::string::npos) return false;
                             return true;
                           });
+    }
     fs::path map = fs::path(e.object).replace_extension(".map");
     std::map<std::string, std::vector<uint32_t>> data;
     if (fs::exists(map))
@@ -253,8 +263,14 @@ TEST(ElfExport, AvrGdbFindsLinesFunctionsTypesAndVariables) {
     for (std::string line; std::getline(out, line);)
       line == "@@" ? answers.emplace_back() : answers.back().append(line + "\n");
     ASSERT_GE(answers.size(), asks.size());
-    for (size_t i = 0; i < asks.size(); ++i, ++checks)
+    std::map<std::string, int> kinds;
+    for (size_t i = 0; i < asks.size(); ++i, ++checks) {
       EXPECT_TRUE(asks[i].second(answers[i])) << asks[i].first << " answered:\n" << answers[i];
+      kinds[asks[i].first.substr(0, asks[i].first.find(' '))]++;
+    }
+    std::cout << e.object.parent_path().filename().string() << ":";
+    for (const auto& [kind, n] : kinds) std::cout << " " << n << " " << kind;
+    std::cout << "\n";
   }
   EXPECT_GT(checks, 0u);
 }
