@@ -74,8 +74,9 @@ failure. With --memory-type data, --addr names the variable at an address.
 --elf writes an ELF32 executable with DWARF 4: program memory as .text,
 data and eeprom as their own sections, the symbol table, and lines,
 functions, blocks, variables and types (see README.md, "Debug a program with
-gdb"). The target comes from the file (--machine overrides it); addresses:
-%TARGETS%.
+gdb"). The target comes from the file (--machine overrides it). Where
+data and eeprom go:
+%TARGETS%
 
 Exit status: 0 on success; 1 when the file cannot be read, --line or
 --symbol finds nothing or an export cannot be written; 2 for a wrong

@@ -682,9 +682,10 @@ Target TargetOf(const Program& p) {
 }
 
 const char* TargetHelp() {
-  return "avr (data at 0x800000 + address, eeprom at 0x810000 + address, as avr-gdb and "
-         "simavr expect), msp430 (one address space; eeprom at 0x1000000), 8051 and none "
-         "(data at 0x1000000, eeprom at 0x2000000)";
+  return "  avr         data at 0x800000 + address, eeprom at 0x810000 + address\n"
+         "              (as avr-gcc places them and avr-gdb and simavr expect)\n"
+         "  msp430      data in the one address space, eeprom at 0x1000000\n"
+         "  8051, none  data at 0x1000000, eeprom at 0x2000000";
 }
 
 bool ExportElf(const Program& p, const Target& target, const std::string& path, ElfReport* pReport,
