@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       r.symbolNames.push_back(session.SymbolName(uint32_t(size % session.Symbols().size())));
     r.ihex = folder.dir + "/out.hex";
     r.bin = folder.dir + "/out.bin";
+    r.elf = folder.dir + "/out.elf";
     dump::Json doc;
     std::string text;
     std::vector<std::string> errors;

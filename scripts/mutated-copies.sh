@@ -27,10 +27,10 @@ exec python3 - "$copies" "$(realpath "$tool")" "$out" "$samples" <<'PY'
 import glob, os, random, shutil, subprocess, sys
 
 copies, tool, out, samples = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-# Every view (--all), lookups of each kind and a hex dump; the odd copies
+# Every view (--all), lookups of each kind, a hex dump and the ELF export; the odd copies
 # read names through iconv and list nm by name.
 views = ["--all", "--addr", "0", "64", "100", "ffffffff", "--line", "main.c:10",
-         "--symbol", "main", "--range", "0+40"]
+         "--symbol", "main", "--range", "0+40", "--elf", "out.elf"]
 odd = ["--charset", "CP1251", "--sort", "name", "--globals", "--defined"]
 data = ["--memory-type", "data", "--addr", "0", "60", "100"]
 runs = failures = 0

@@ -28,9 +28,16 @@ struct Export {
   Json doc;  // --lines --scopes --symbols --types
 };
 
+// The exports live in one folder, removed when the tests end.
 std::string Scratch() {
-  static const std::string dir = dumptest::ScratchDir("elf");
-  return dir;
+  static const struct Folder {
+    std::string path = dumptest::ScratchDir("elf");
+    ~Folder() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  } folder;
+  return folder.path;
 }
 
 // Each sample and the example, exported once.
@@ -104,6 +111,38 @@ std::vector<uint8_t> SectionBytes(const fs::path& elf, const std::string& name, 
   elf_end(e);
   std::fclose(f);
   return out;
+}
+
+// --machine sets e_machine and where data memory goes: avr-gcc's 0x800000
+// for AVR, the one address space of MSP430, 16 MiB for the others.
+TEST(ElfExport, MachineChoosesTheMachineAndTheDataAddresses) {
+  const struct {
+    const char* name;
+    uint16_t machine;
+    uint32_t dataBase;
+  } kCases[] = {{"avr", EM_AVR, 0x800000},
+                {"msp430", EM_MSP430, 0},
+                {"8051", 165, 0x1000000},
+                {"none", EM_NONE, 0x1000000}};
+  fs::path example = fs::path(MIRL_EXAMPLES_DIR) / "example.d90";
+  dumptest::ToolRun memory = dumptest::RunDump({"--memory", "--json", example.string()}, Scratch());
+  uint32_t low = Json::parse(memory.out)["memory"]["data"]["lowest"];
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::path out = fs::path(Scratch()) / (std::string(c.name) + ".elf");
+    ASSERT_EQ(
+        dumptest::RunDump({"--elf", out.string(), "--machine", c.name, example.string()}, Scratch())
+            .status,
+        0);
+    uint32_t address = 0;
+    EXPECT_FALSE(SectionBytes(out, ".data", &address).empty());
+    EXPECT_EQ(address, c.dataBase + low);
+    std::FILE* f = std::fopen(out.c_str(), "rb");
+    Elf32_Ehdr header{};
+    ASSERT_EQ(std::fread(&header, sizeof header, 1, f), 1u);
+    std::fclose(f);
+    EXPECT_EQ(header.e_machine, c.machine);
+  }
 }
 
 // .text holds what the linker's HEX output gives at each of its addresses.

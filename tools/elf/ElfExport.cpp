@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -142,8 +143,10 @@ bool Exporter::AddMemory(ElfImage* pImage, uint8_t memType, std::string* pError)
   static const char* const kNames[] = {"", ".text", ".data", "", ".eeprom"};
   std::string name = memType == kData && !written ? ".bss" : kNames[memType];
   if (high - low + 1 > kMaxSpan) {
-    *pError = name.substr(1) + " memory spans 0x" + std::to_string(low) + "..0x" +
-              std::to_string(high) + ", too far apart for one section";
+    char span[64];
+    std::snprintf(span, sizeof span, "0x%llX..0x%llX", static_cast<unsigned long long>(low),
+                  static_cast<unsigned long long>(high));
+    *pError = name.substr(1) + " memory spans " + span + ", too far apart for one section";
     return false;
   }
   Section s;
