@@ -182,38 +182,62 @@ TEST(ElfExport, DwarfReadersFindNothingWrong) {
   }
 }
 
-// addr2line on the ELF file and ubrofdump --addr on the object file name
-// the same file and line for every statement address.
+// addr2line on the ELF file and ubrofdump --addr (given the same options)
+// on the object file name the same file and line at every statement
+// address: by base name in any letter case, or, with remapped paths, by the
+// whole path. Returns how many addresses both answered.
+size_t CompareWithAddr2line(const Export& e, const std::vector<std::string>& options,
+                            bool wholePath) {
+  std::string list;
+  for (const Json& st : e.doc["lines"])
+    if (st["length"].get<uint32_t>() > 0)
+      list += (list.empty() ? "" : ",") + dump::Fmt("%x", st["address"].get<uint32_t>());
+  std::vector<std::string> args{"--json", e.object.string(), "--addr", list};
+  args.insert(args.end(), options.begin(), options.end());
+  Json answers = Json::parse(dumptest::RunDump(args, Scratch()).out);
+  std::replace(list.begin(), list.end(), ',', ' ');
+  std::istringstream lines(
+      Shell("addr2line -e " + dumptest::Quote(e.elf.string()) + " " + list).out);
+  size_t compared = 0;
+  for (const Json& a : answers["lookups"]["addresses"]) {
+    std::string answer;
+    std::getline(lines, answer);
+    if (!a.contains("file")) continue;  // no answer to compare with
+    std::string file = a["file"], line = ":" + std::to_string(a["line"].get<int>());
+    if (wholePath)
+      EXPECT_EQ(answer, file + line) << "address " << a["address"];
+    else
+      EXPECT_EQ(Lower(BaseName(answer)), Lower(BaseName(file)) + line)
+          << "address " << a["address"];
+    ++compared;
+  }
+  std::cout << e.object.parent_path().filename().string() << ": "
+            << answers["lookups"]["addresses"].size() << " statement addresses, " << compared
+            << " answered by ubrofdump --addr and compared\n";
+  return compared;
+}
+
 TEST(ElfExport, Addr2lineAgreesWithUbrofdumpAtEveryStatement) {
   NEED("addr2line", "binutils");
   size_t compared = 0;
   for (const Export& e : Exports()) {
     SCOPED_TRACE(e.object.string());
-    std::string list;
-    for (const Json& st : e.doc["lines"])
-      if (st["length"].get<uint32_t>() > 0)
-        list += (list.empty() ? "" : ",") + dump::Fmt("%x", st["address"].get<uint32_t>());
-    dumptest::ToolRun ours =
-        dumptest::RunDump({"--json", e.object.string(), "--addr", list}, Scratch());
-    std::replace(list.begin(), list.end(), ',', ' ');
-    dumptest::ToolRun theirs =
-        Shell("addr2line -e " + dumptest::Quote(e.elf.string()) + " " + list);
-    std::istringstream lines(theirs.out);
-    Json answers = Json::parse(ours.out);
-    for (const Json& a : answers["lookups"]["addresses"]) {
-      std::string answer;
-      std::getline(lines, answer);
-      if (!a.contains("file")) continue;  // no answer to compare with
-      std::string expected =
-          Lower(BaseName(a["file"])) + ":" + std::to_string(a["line"].get<int>());
-      EXPECT_EQ(Lower(BaseName(answer)), expected) << "address " << a["address"];
-      ++compared;
-    }
-    std::cout << e.object.parent_path().filename().string() << ": "
-              << answers["lookups"]["addresses"].size() << " statement addresses\n";
+    compared += CompareWithAddr2line(e, {}, false);
   }
-  std::cout << compared << " compared (the others ubrofdump --addr does not answer)\n";
   EXPECT_GT(compared, 0u);
+}
+
+// The paths --remap gives are the ones the export carries (and, being
+// absolute, with the unit's comp_dir): addr2line prints them whole.
+TEST(ElfExport, RemappedPathsAreWhatAddr2linePrints) {
+  NEED("addr2line", "binutils");
+  const std::vector<std::string> remap{"--remap", "C:\\proj\\blinky=/src/blinky"};
+  Export e = Exports().front();  // the example
+  e.elf = fs::path(Scratch()) / "remapped.elf";
+  std::vector<std::string> args{"--elf", e.elf.string(), e.object.string()};
+  args.insert(args.end(), remap.begin(), remap.end());
+  ASSERT_EQ(dumptest::RunDump(args, Scratch()).status, 0);
+  EXPECT_GT(CompareWithAddr2line(e, remap, true), 0u);
 }
 
 // avr-gdb on the AVR exports: lines, breakpoints, struct types and the
