@@ -108,7 +108,9 @@ class Exporter {
   size_t TypeDie(Unit& u, uint32_t typeId, unsigned depth);
   void AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRanges, unsigned depth);
   void AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scope, bool fileLevel,
-                    uint32_t low, uint32_t high);
+                    uint32_t low, uint32_t high, const std::set<uint32_t>& parameters = {});
+  std::set<uint32_t> ParametersOf(const mirl::api::Scope& scope, const mirl::api::Type& function);
+  bool FunctionType(const SymbolFacts& f, mirl::api::Type* pType) const;
   bool LocationExpr(const mirl::api::Location& loc, uint32_t size, std::vector<uint8_t>* pExpr);
   std::vector<LineSequence> Lines(uint32_t module, std::vector<LineFile>* pFiles);
 
@@ -377,15 +379,53 @@ bool Exporter::LocationExpr(const mirl::api::Location& loc, uint32_t size,
   return true;
 }
 
+// The function type of a function symbol, through the memory attribute and
+// qualifiers that wrap it.
+bool Exporter::FunctionType(const SymbolFacts& f, mirl::api::Type* pType) const {
+  *pType = f.type;
+  for (unsigned depth = 0; depth < 8; ++depth) {
+    if (pType->kind == 20 || pType->kind == 35) return true;
+    if (!(pType->kind == 42 || pType->kind == 43 || pType->kind == 36) ||
+        !m_p.GetType(pType->words[1], pType))
+      return false;
+  }
+  return false;
+}
+
+// The file does not mark parameters. A function scope lists its symbols
+// in declaration order, so its leading symbols whose types are the function
+// type's parameter types, in order, are its parameters (with a leading
+// "this" of a member function, which the function type does not list).
+std::set<uint32_t> Exporter::ParametersOf(const mirl::api::Scope& scope,
+                                          const mirl::api::Type& function) {
+  std::vector<uint32_t> types = m_p.Parameters(function.id);
+  std::set<uint32_t> out;
+  size_t next = 0;
+  for (uint32_t id : scope.symbols) {
+    if (id >= m_syms.size()) break;
+    mirl::api::Type expected;
+    if (out.empty() && next == 0 && m_syms[id].sym.name == "this") {
+      out.insert(id);
+      continue;
+    }
+    if (next >= types.size() || !m_p.GetType(types[next], &expected) ||
+        expected.name != m_syms[id].type.name)
+      break;
+    out.insert(id);
+    ++next;
+  }
+  return next == types.size() ? out : std::set<uint32_t>{};
+}
+
 void Exporter::AddVariables(Unit& u, size_t parent, const mirl::api::Scope& scope, bool fileLevel,
-                            uint32_t low, uint32_t high) {
+                            uint32_t low, uint32_t high, const std::set<uint32_t>& parameters) {
   for (uint32_t id : scope.symbols) {
     if (id >= m_syms.size()) continue;
     const SymbolFacts& f = m_syms[id];
     // Functions come as subprograms; names of types (class 6), references
     // to another module's symbols and untyped names are no variables.
     if (!f.typed || f.function || f.sym.cls == 6 || f.sym.cls == 4 || f.type.spec == 7) continue;
-    size_t v = u.Add(parent, DW_TAG_variable);
+    size_t v = u.Add(parent, parameters.count(id) ? DW_TAG_formal_parameter : DW_TAG_variable);
     u.Text(v, DW_AT_name, f.sym.name, m_str);
     size_t type = TypeDie(u, f.sym.type, 0);
     if (type != kNoDie) u.Ref(v, DW_AT_type, type);
@@ -445,6 +485,7 @@ void Exporter::AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRa
     u.Text(d, DW_AT_name, sc.name, m_str);
   }
   uint32_t dieLow = sc.high;  // no code: nothing to list places over
+  std::set<uint32_t> parameters;
   if (sc.low < sc.high) {
     uint32_t low = sc.low;
     if (function) {
@@ -460,8 +501,10 @@ void Exporter::AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRa
         });
         if (clear) low = f.address;
         if (f.sym.cls != 3) u.Flag(d, DW_AT_external);
-        if (f.typed && f.type.kind != 0 && (f.type.kind == 20 || f.type.kind == 35)) {
-          size_t ret = TypeDie(u, f.type.words[0], 0);
+        mirl::api::Type ft;
+        if (f.typed && FunctionType(f, &ft)) {
+          parameters = ParametersOf(sc, ft);
+          size_t ret = TypeDie(u, ft.words[0], 0);
           if (ret != kNoDie) u.Ref(d, DW_AT_type, ret);
           u.Flag(d, DW_AT_prototyped);
         }
@@ -473,7 +516,7 @@ void Exporter::AddScope(Unit& u, size_t parent, uint32_t scopeId, Intervals* pRa
     if (function) pRanges->emplace_back(low, sc.high);
     dieLow = low;
   }
-  AddVariables(u, d, sc, false, dieLow, sc.high);
+  AddVariables(u, d, sc, false, dieLow, sc.high, parameters);
   // A block is nested only where its code lies inside its parent's.
   Intervals inner;
   for (uint32_t child : sc.children) {
