@@ -46,11 +46,16 @@ const std::vector<Export>& Exports() {
     std::vector<Export> out;
     std::vector<fs::path> objects{fs::path(MIRL_EXAMPLES_DIR) / "example.d90"};
     std::error_code ec;
-    for (const auto& dir : fs::directory_iterator(MIRL_SAMPLES_DIR, ec))
-      for (const auto& f : fs::directory_iterator(dir.path(), ec))
-        if (f.path().extension() == ".d90") objects.push_back(f.path());
+    // The object files of every family; those the parser cannot read (not
+    // UBROF, or newer than it reads) are left out below.
+    for (const auto& f : fs::recursive_directory_iterator(MIRL_SAMPLES_DIR, ec))
+      if (std::set<std::string>{".d90", ".d43", ".d51"}.count(f.path().extension().string()))
+        objects.push_back(f.path());
     for (const fs::path& o : objects) {
-      Export e{o, fs::path(Scratch()) / (o.parent_path().filename().string() + ".elf"), {}};
+      Export e{o,
+               fs::path(Scratch()) /
+                   (o.parent_path().filename().string() + "-" + o.stem().string() + ".elf"),
+               {}};
       dumptest::ToolRun r = dumptest::RunDump({"--elf", e.elf.string(), "--lines", "--scopes",
                                                "--symbols", "--types", "--json", o.string()},
                                               Scratch());
