@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../component/MirlProgram.h"
 #include "../tests/QueryDriver.h"
 
 namespace {
@@ -77,7 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c->ValidateObjectFile(&b);
   // Addresses beyond the data image read as this value.
   c->SetDefaultDataValue(2, 0x00);
-  c->ParseObjectFile(&b, 0);
+  // UBROF 10 (the version byte after the file header and the version tag)
+  // through the read API's entry, which alone reads it; all else through
+  // the interface.
+  if (size > 8 && data[8] == 10)
+    mirl::api::ParseAnyVersion(c, folder.path);
+  else
+    c->ParseObjectFile(&b, 0);
   SysFreeString(b);
   querydriver::DriveAll(c);
   c->Release();
