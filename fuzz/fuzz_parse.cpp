@@ -78,9 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c->ValidateObjectFile(&b);
   // Addresses beyond the data image read as this value.
   c->SetDefaultDataValue(2, 0x00);
-  // UBROF 10 (the version byte after the file header and the version tag)
-  // through the read API's entry, which alone reads it; all else through
-  // the interface.
+  // UBROF 10 (byte 8: the version) through the read API, which alone reads it.
   if (size > 8 && data[8] == 10)
     mirl::api::ParseAnyVersion(c, folder.path);
   else

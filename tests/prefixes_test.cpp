@@ -96,9 +96,9 @@ std::vector<Record> Records(const std::string& path) {
 // 1 KiB (the framing and the start of the first module, cheap to reach),
 // and a stride of 32 lengths across the whole file with the record boundary
 // before each (deep cuts, with large tables). Small files are cut at every
-// length, and so is every file when MIRL_EVERY_PREFIX is set (the long run
-// that README describes).
-// Above this size the long run, too, cuts at record boundaries only.
+// length, and so is every file up to 400 KB when MIRL_EVERY_PREFIX is set
+// (the long run that README describes); larger ones then at every record
+// boundary, two bytes either side, and 4000 random lengths.
 constexpr size_t kLargeFile = 400 * 1024;
 
 bool EveryPrefix() {
@@ -126,7 +126,6 @@ std::vector<size_t> PrefixLengths(const std::vector<Record>& records, size_t siz
                                   std::set<int>& fieldsCut) {
   std::set<size_t> lengths = {0, 1, size - 1};
   if (EveryPrefix() && size > kLargeFile) {
-    // Every record boundary with two bytes either side, and random lengths.
     for (const Record& r : records)
       for (size_t n = r.Offset > 2 ? size_t(r.Offset) - 2 : 0; n <= r.Offset + 2; ++n)
         lengths.insert(n);
