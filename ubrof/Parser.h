@@ -233,6 +233,8 @@ class CParser {
   int t_symbol_def2_10();
   int t_fixed4_10();
   int t_source_files10();
+  int t_code_piece10();
+  int t_block_begin3_10();
 
  private:
   // Shared by the handlers.
@@ -302,6 +304,9 @@ class CParser {
   // Records passed over by their skip information: their content is not
   // read into any table.
   uint32_t m_ulSkippedRecords = 0;
+  // UBROF 10: the last piece of code (0xD4) not yet given to a function.
+  uint32_t m_ulPieceStart = 0, m_ulPieceSize = 0;
+  bool m_bPiece = false;
 
  private:
   // The read buffer: m_ulBufLen bytes of the file ending where the stream

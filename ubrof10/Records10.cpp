@@ -16,6 +16,10 @@ constexpr uint8_t kTagScopedName = 0xCD;
 constexpr uint8_t kTagSymbolDef2 = 0xCE;
 constexpr uint8_t kTagFunctionPrefix = 0xC4;
 constexpr uint8_t kTagSourceFiles = 0xD6;
+constexpr uint8_t kTagCodePiece = 0xD4;
+constexpr uint8_t kTagBlockBegin3 = 0xD0;
+// The kind of 0xD4 record that describes one piece of code.
+constexpr int kPieceOfCode = 3;
 
 // The handlers that replace or add to the UBROF 8 table.
 const TagEntry kUbrof10Tags[] = {
@@ -24,6 +28,8 @@ const TagEntry kUbrof10Tags[] = {
     {kTagSymbolDef2, &CParser::t_symbol_def2_10, "t_symbol_def2"},
     {kTagFunctionPrefix, &CParser::t_fixed4_10, "t_c4"},
     {kTagSourceFiles, &CParser::t_source_files10, "t_source_files"},
+    {kTagCodePiece, &CParser::t_code_piece10, "t_code_piece"},
+    {kTagBlockBegin3, &CParser::t_block_begin3_10, "t_block_begin3"},
 };
 
 // A range of a symbol: range tag (2), start (4), class (1), memory
@@ -152,6 +158,37 @@ int CParser::t_source_files10() {
   }
   if (Tell() > end) throw kErrHandlerFailed;
   SeekTo(end);
+  return 0;
+}
+
+// After the t_org of a function's code: the kind, a byte, and the size of
+// the code; then what looks like call-frame rules, passed over by the
+// record's length. Other kinds are not known and count as skipped.
+int CParser::t_code_piece10() {
+  uint32_t length = ReadCompact();
+  uint64_t end = Tell() + length;
+  if (length >= 2 && ReadByte() == kPieceOfCode) {
+    ReadByte();
+    m_ulPieceStart = m_ulCodeAddress;
+    m_ulPieceSize = ReadCompact();
+    m_bPiece = true;
+  } else {
+    ++m_ulSkippedRecords;
+  }
+  if (Tell() > end) throw kErrHandlerFailed;
+  SeekTo(end);
+  return 0;
+}
+
+// A function's scope has the code of the piece before it: UBROF 10 has no
+// statements of ours to widen it by, and part of the code comes before the
+// scope opens. Blocks keep no code of their own.
+int CParser::t_block_begin3_10() {
+  if (t_block_begin3() != 0) return 1;
+  const ScopeRecord& scope = m_pScopes->Scopes.back();
+  if (scope.Kind == kScopeFunction && m_bPiece && m_ulPieceSize <= ~m_ulPieceStart)
+    m_pScopes->WidenScope(m_ulPieceStart, m_ulPieceStart + m_ulPieceSize);
+  m_bPiece = false;
   return 0;
 }
 

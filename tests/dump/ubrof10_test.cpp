@@ -100,6 +100,18 @@ TEST_P(Ubrof10, ReadAsTheLinkersOwnOutputsShow) {
     EXPECT_TRUE(s.sameLink ? image == linker : reset(image) != reset(linker)) << oracle;
   }
   for (const Json& f : j["sources"]) EXPECT_LE(f["time_stamp"], j["summary"]["time_of_build"]);
+  // Functions and statements lie in written memory; statements name a file.
+  std::map<uint32_t, uint32_t> runs;
+  for (const Json& w : j["memory"]["program"]["written"]) runs[w["first"]] = w["last"];
+  auto written = [&](uint32_t first, uint32_t end) {
+    auto it = runs.upper_bound(first);
+    return it != runs.begin() && first < end && end - 1 <= (--it)->second;
+  };
+  for (const Json& sc : j["scopes"])
+    EXPECT_TRUE(sc["kind"] != "function" || sc["low"].is_null() || written(sc["low"], sc["high"]));
+  for (const Json& st : j["lines"])
+    EXPECT_TRUE(written(st["address"], st["address"].get<uint32_t>() + 1) &&
+                st["file_id"] < j["sources"].size());
   // Every map entry is listed by --nm and found by --symbol at its address.
   EXPECT_TRUE(!*s.map || entries.size() > 200) << s.map;
   std::set<std::pair<std::string, uint32_t>> listed;
