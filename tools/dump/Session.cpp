@@ -31,7 +31,7 @@ struct Bstr {
   Bstr& operator=(const Bstr&) = delete;
 };
 
-// The component shows one message of its own (a file newer than UBROF8);
+// The component shows one message of its own (a file of UBROF 9 or 11 on);
 // ubrofdump reports that case itself, with the version, so the message is
 // only kept.
 std::string g_componentMessage;
