@@ -108,6 +108,12 @@ HRESULT CMirlParserUbrof::ParseObjectFile(BSTR* pbstrPath, ULONG /*ulParseFlags*
   if (m_ulState & kStateParsed) return PARSER_E_ALREADY_PARSED;
   bool ok = false;
   std::string path = platform::BstrToAnsi(*pbstrPath, &ok);
+  return ParsePath(ok ? path.c_str() : nullptr, false);
+}
+
+HRESULT CMirlParserUbrof::ParsePath(const char* pszPath, bool acceptUbrof10) {
+  if (!(m_ulState & kStateInitialized)) return PARSER_E_NOT_INITIALIZED;
+  if (m_ulState & kStateParsed) return PARSER_E_ALREADY_PARSED;
   mirl::ParserTables tables = {&m_FileInfo,    &m_NameTable,  &m_TypeTable,    &m_SegmentGroups,
                                &m_Modules,     &m_ScopeTable, &m_SymbolTable,  &m_SymbolIndex,
                                &m_Macros,      &m_CodeMemory, &m_EepromMemory, &m_DataMemory,
@@ -117,7 +123,8 @@ HRESULT CMirlParserUbrof::ParseObjectFile(BSTR* pbstrPath, ULONG /*ulParseFlags*
   {
     mirl::CParser parser(tables);
     parser.m_pWrites = &m_Writes;
-    result = parser.ParseFile(ok ? path.c_str() : nullptr);
+    parser.m_bAcceptUbrof10 = acceptUbrof10;
+    result = parser.ParseFile(pszPath);
     m_LastDiagnostic = parser.Diagnostic();
   }
   // The tables are final now, also after a failed parse (what was read stays
@@ -130,8 +137,9 @@ HRESULT CMirlParserUbrof::ParseObjectFile(BSTR* pbstrPath, ULONG /*ulParseFlags*
   }
   if (!result) return PARSER_E_INVALID_FILE;
   m_ulState |= kStateParsed;
-  m_pszParsedFile.reset(new char[path.size() + 1]);
-  std::memcpy(m_pszParsedFile.get(), path.c_str(), path.size() + 1);
+  size_t length = std::strlen(pszPath);
+  m_pszParsedFile.reset(new char[length + 1]);
+  std::memcpy(m_pszParsedFile.get(), pszPath, length + 1);
   return S_OK;
 }
 

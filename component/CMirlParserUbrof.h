@@ -160,6 +160,10 @@ class CMirlParserUbrof : public DispatchPart<IMirlParser, &IID_IMirlParser>,
   // What ended the last failed ParseObjectFile.
   const mirl::ParseDiagnostic& LastParseDiagnostic() const { return m_LastDiagnostic; }
   bool IsParsed() const { return (m_ulState & kStateParsed) != 0; }
+  // ParseObjectFile's work on a path (null: none); acceptUbrof10 lets a
+  // version 10 file be read with the layouts of ubrof10/ (the read API's
+  // opt-in entry). The interfaces never pass it.
+  HRESULT ParsePath(const char* pszPath, bool acceptUbrof10);
   // The address runs that the object file wrote into each memory image.
   const mirl::MemoryWrites& MemoryWritten() const { return m_Writes; }
 

@@ -38,6 +38,10 @@ struct FileFacts {
   unsigned version = 0, minor = 0, revision = 0;  // UBROF version, 0 before a parse
   double timeOfBuild = 0.0;
   double compilerVersion = 0.0;  // highest tool version number of the modules
+  // Read with the UBROF 10 layouts learned from real files (ParseAnyVersion),
+  // and how many records were passed over by their skip information.
+  bool learnedLayouts = false;
+  uint32_t skippedRecords = 0;
 };
 
 // One t_key_value record: a pair the linker stores (the target CPU's name
@@ -101,6 +105,12 @@ struct Symbol {
   uint16_t memoryAttribute = 0;
   uint16_t type = 0;
   uint32_t nameIndex = kNoId;  // what GetSymbolInfo reports as its scope
+  // UBROF 10: the plain name that the stored name is scoped in (a
+  // t_scoped_name entry linking to another, as a function's local labels),
+  // with the numbers of the blocks between ("f{11}{12}"); the linker's map
+  // shows "qualifier::name". "" for none, for a translation unit's internal
+  // namespace, and in files of other versions.
+  std::string qualifier;
   std::vector<LocationRange> ranges;
   uint32_t scope = kNoId;         // the first scope that lists it
   uint32_t segmentGroup = kNoId;  // the first segment group that lists it
@@ -262,8 +272,19 @@ class Program {
   std::vector<uint8_t> Read(uint8_t memType, uint32_t address, uint32_t count) const;
 
  private:
+  friend bool ParseAnyVersion(IUnknown* parser, const std::string& path);
   const CMirlParserUbrof* m_p;
 };
+
+// Parses an object file into the parser behind any interface pointer, as
+// IMirlParser::ParseObjectFile does, but also reads UBROF 10 files, with
+// the layouts learned from real files (docs/ubrof10.md). Files up to UBROF 8
+// take exactly ParseObjectFile's path; versions 9 and 11 on are refused as
+// there. The interfaces never read UBROF 10. Init must have been called and
+// no parse have succeeded yet; true when the file was read through its end
+// record (LastParse() tells where a failed parse stopped). Throws
+// std::invalid_argument as Program's constructor does.
+bool ParseAnyVersion(IUnknown* parser, const std::string& path);
 
 // Receives the one message the component shows a user (a file newer than
 // UBROF 8) instead of the platform's window or standard-error line; null

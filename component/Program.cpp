@@ -22,6 +22,12 @@ Program::Program(IUnknown* parser) : m_p(nullptr) {
   itf->Release();
 }
 
+bool ParseAnyVersion(IUnknown* parser, const std::string& path) {
+  Program view(parser);  // checks the object
+  CMirlParserUbrof* p = const_cast<CMirlParserUbrof*>(view.m_p);
+  return SUCCEEDED(p->ParsePath(path.c_str(), true));
+}
+
 bool Program::Initialized() const {
   return (m_p->m_ulState & CMirlParserUbrof::kStateInitialized) != 0;
 }

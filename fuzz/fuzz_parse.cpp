@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../component/MirlProgram.h"
 #include "../tests/QueryDriver.h"
 
 namespace {
@@ -77,7 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c->ValidateObjectFile(&b);
   // Addresses beyond the data image read as this value.
   c->SetDefaultDataValue(2, 0x00);
-  c->ParseObjectFile(&b, 0);
+  // UBROF 10 (byte 8: the version) through the read API, which alone reads it.
+  if (size > 8 && data[8] == 10)
+    mirl::api::ParseAnyVersion(c, folder.path);
+  else
+    c->ParseObjectFile(&b, 0);
   SysFreeString(b);
   querydriver::DriveAll(c);
   c->Release();

@@ -37,6 +37,31 @@ uint32_t Program::ScopeNamed(const std::string& text) const { return m_p->FindSc
 
 namespace {
 
+// The name a plain name is scoped in, as the linker's map writes it: a
+// function, and the numbers of the blocks inside it, innermost last
+// ("f{11}{12}"). "<internal namespace ...>" keeps a name to its translation
+// unit; the map shows such names bare.
+std::string Qualifier(const NameTable& names, uint32_t index) {
+  const NameEntry* entry = names.Entry(index);
+  if (!entry || entry->Kind != kNamePlain) return std::string();
+  std::string blocks;
+  uint32_t link = entry->Link;
+  // Links come from the file: a chain may be a cycle.
+  for (unsigned steps = 0; steps <= kMaxNameLinks; ++steps) {
+    const NameEntry* parent = names.Entry(link);
+    if (!parent) break;
+    if (parent->Kind == kNameScope && parent->SubKind == kSubBlock && !parent->HasText) {
+      blocks = "{" + std::to_string(parent->Number) + "}" + blocks;
+      link = parent->Link;
+      continue;
+    }
+    if (parent->Kind == kNamePlain && parent->HasText && parent->Text.rfind('<', 0) != 0)
+      return names.GetName(link) + blocks;
+    break;
+  }
+  return std::string();
+}
+
 Symbol MakeSymbol(const CMirlParserUbrof& c, uint32_t id) {
   const SymbolTable& t = c.m_SymbolTable;
   const SymbolRecord& s = t.Symbols[id];
@@ -48,6 +73,9 @@ Symbol MakeSymbol(const CMirlParserUbrof& c, uint32_t id) {
   o.memoryAttribute = s.MemoryAttribute;
   o.type = s.TypeId;
   o.nameIndex = s.NameIndex;
+  // UBROF 8 files link names too (a local to its function), but their maps
+  // do not show those links as qualifiers.
+  if (c.m_FileInfo.m_bUbrof10) o.qualifier = Qualifier(c.m_NameTable, s.NameIndex);
   // A symbol's ranges are a slice of the shared table; one that a cut file
   // left short ends at the table's end.
   for (uint64_t r = s.FirstRange; r < uint64_t(s.FirstRange) + s.RangeCount && r < t.Ranges.size();

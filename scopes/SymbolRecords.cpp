@@ -62,13 +62,17 @@ int CParser::t_symbol_def2() {
   AddLabel(cls, memAttr, value, nameIndex);
   ReadRanges(ReadWord());
   SkipBytes(1);
+  AddPrefixAlias(cls, memAttr, value, nameIndex);
+  return 0;
+}
 
-  // A name with the "_A_" prefix gets an alias without it when the record
-  // that follows is a t_sub_def_obj_attr with the alias bit set. That
-  // record is only peeked at: the stream is put back so that the tag loop
-  // reads and dispatches it normally.
+// A name with the "_A_" prefix gets an alias without it when the record
+// that follows is a t_sub_def_obj_attr with the alias bit set. That record
+// is only peeked at: the stream is put back so that the tag loop reads and
+// dispatches it normally.
+void CParser::AddPrefixAlias(uint8_t cls, uint16_t memAttr, uint32_t value, uint32_t nameIndex) {
   std::string name = m_pNameTable->GetName(nameIndex);
-  if (name.compare(0, kAliasPrefixLength, kAliasPrefix) != 0) return 0;
+  if (name.compare(0, kAliasPrefixLength, kAliasPrefix) != 0) return;
   uint64_t pos = Tell();
   if (ReadByte() == kTagSubDefObjAttr) {
     SkipBytes(2);
@@ -85,7 +89,6 @@ int CParser::t_symbol_def2() {
     }
   }
   SeekTo(pos);
-  return 0;
 }
 
 int CParser::t_sub_def_obj_attr() {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Parses every prefix of the example file and of every real sample under
 # AddressSanitizer and UndefinedBehaviorSanitizer (the test command cuts the
-# large files at chosen lengths only; this cuts them at every length):
+# large files at chosen lengths only; this cuts them at every length, and
+# files over 400 KB at every record boundary, two bytes either side, and
+# 4000 random lengths):
 #
 #     scripts/every-prefix.sh [processes]
 #

@@ -41,7 +41,8 @@ mkdir -p "$seeds" "$build/corpus" "$build/corpus-dump" "$build/findings"
 "$build/fuzz/make_seeds" "$seeds"
 ln -s "$(pwd)/examples/example.d90" "$seeds/example.d90"
 if [ -d "$samples" ]; then
-  for f in "$samples"/*/*.d90 "$samples"/*/*.d43; do
+  for f in "$samples"/*/*.d90 "$samples"/*/*.d43 "$samples"/*/*/*.d90 "$samples"/*/*/*.d43 \
+    "$samples"/*/*/*.d51; do
     if [ -f "$f" ]; then
       ln -s "$(cd "$(dirname "$f")" && pwd)/$(basename "$f")" \
         "$seeds/sample-$(basename "$(dirname "$f")")-$(basename "$f")"

@@ -1,8 +1,9 @@
 // ubrofdump: shows what the UBROF parser component reads from an object
 // file, with the habits of readelf, llvm-dwarfdump, addr2line and objcopy.
 // It drives the component the way a debugger host does (class factory,
-// Init, ParseObjectFile, then the interface queries) and takes from the
-// read API (MirlProgram.h) only what the interfaces cannot list.
+// Init, then the interface queries), parses through the read API's
+// ParseAnyVersion (which also reads UBROF 10) and takes from the read API
+// (MirlProgram.h) only what the interfaces cannot list.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -107,8 +108,8 @@ bool SplitFileLine(const std::string& text, std::string* pFile, uint32_t* pLine)
 int main(int argc, char** argv) {
   Options o;
   CLI::App app{
-      "ubrofdump: show the contents of a UBROF object file (IAR linker debug output, up to "
-      "UBROF8)",
+      "ubrofdump: show the contents of a UBROF object file (IAR linker debug output, UBROF8 "
+      "and earlier, and UBROF 10)",
       "ubrofdump"};
   std::string footer = kFooter;
   footer.replace(footer.find("%TARGETS%"), 9, elfx::TargetHelp());

@@ -1,6 +1,7 @@
 // The records that fill the type table: t_type, t_size_type, t_mem_info and
 // t_def_ptr_types.
 #include "../ubrof/Parser.h"
+#include "../ubrof10/Ubrof10.h"
 #include "TypeTable.h"
 
 namespace mirl {
@@ -22,9 +23,12 @@ static uint32_t ReadInlineName(CParser& p) {
 
 int CParser::t_type() {
   TypeTable& types = *m_pTypes;
-  uint32_t id = ReadWord();
+  uint32_t id = ReadTypeIndex();
   TypeRecord rec;
   rec.Kind = uint32_t(ReadByte());
+  // t_type has no skip information: a UBROF 10 kind whose layout no real
+  // file has shown us ends the parse rather than being guessed.
+  if (m_bUbrof10 && !IsUbrof10TypeKind(rec.Kind)) return 1;
   switch (rec.Kind) {
     case 15:
     case 23:
@@ -44,15 +48,15 @@ int CParser::t_type() {
     case 39:
     case 40:
     case 53:
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       break;
     case 16:
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       rec.Word2 = ReadLong();
-      rec.Word3 = ReadWord();
+      rec.Word3 = ReadTypeIndex();
       break;
     case 41:
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       rec.Word2 = ReadLong();
       rec.Word3 = ReadLong();
       break;
@@ -66,7 +70,7 @@ int CParser::t_type() {
         MemberRecord m;
         m.Offset = ReadLong();
         m.NameIndex = ReadInlineName(*this);
-        m.TypeId = ReadWord();
+        m.TypeId = ReadTypeIndex();
         types.Members.push_back(m);
       }
       break;
@@ -80,7 +84,7 @@ int CParser::t_type() {
       for (uint32_t i = 0; i < rec.Word4; ++i) {
         MemberRecord m;  // every member of a union starts at offset 0
         m.NameIndex = ReadInlineName(*this);
-        m.TypeId = ReadWord();
+        m.TypeId = ReadTypeIndex();
         types.Members.push_back(m);
       }
       break;
@@ -97,7 +101,7 @@ int CParser::t_type() {
         MemberRecord m;
         m.Offset = ReadLong();
         m.NameIndex = ReadLong();
-        m.TypeId = ReadWord();
+        m.TypeId = ReadTypeIndex();
         m.Extra = ReadLong();
         types.Members.push_back(m);
       }
@@ -106,35 +110,35 @@ int CParser::t_type() {
     case 19:
       rec.Word1 = uint32_t(ReadByte());
       rec.Word2 = uint32_t(ReadByte());
-      rec.Word3 = ReadWord();
+      rec.Word3 = ReadTypeIndex();
       break;
     case 20:
     case 35: {
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       rec.Word2 = uint32_t(ReadByte());
       rec.Word3 = rec.Kind == 35 ? ReadLong() : 0;
       rec.Word4 = uint32_t(ReadByte());
       rec.Word5 = uint32_t(types.Parameters.size());
-      for (uint32_t i = 0; i < rec.Word4; ++i) types.Parameters.push_back(ReadWord());
+      for (uint32_t i = 0; i < rec.Word4; ++i) types.Parameters.push_back(ReadTypeIndex());
       break;
     }
     case 21:
       rec.Word1 = uint32_t(ReadByte());
-      rec.Word2 = ReadWord();
+      rec.Word2 = ReadTypeIndex();
       break;
     case 36:
       rec.Word1 = ReadLong();
-      rec.Word2 = ReadWord();
+      rec.Word2 = ReadTypeIndex();
       break;
     case 42:
     case 43:
       rec.Word1 = uint32_t(ReadByte());
-      rec.Word2 = ReadWord();
+      rec.Word2 = ReadTypeIndex();
       rec.Word3 = ReadLong();
       SkipBytes(uint32_t(ReadByte()));
       break;
     case 44: {
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       rec.Word2 = ReadInlineName(*this);
       rec.Word3 = ReadLong();
       rec.Word4 = uint32_t(types.Enumerators.size());
@@ -147,7 +151,7 @@ int CParser::t_type() {
       break;
     }
     case 51: {
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       rec.Word2 = ReadLong();
       rec.Word3 = ReadLong();
       rec.Word4 = uint32_t(types.Enumerators.size());
@@ -160,12 +164,12 @@ int CParser::t_type() {
       break;
     }
     case 49:
-      rec.Word1 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
       rec.Word2 = ReadLong();
       break;
     case 50:
-      rec.Word1 = ReadWord();
-      rec.Word2 = ReadWord();
+      rec.Word1 = ReadTypeIndex();
+      rec.Word2 = ReadTypeIndex();
       SkipBytes(2);
       break;
     default:

@@ -29,6 +29,9 @@ int CParser::t_version() {
   m_pFileInfo->m_ucUbrofVersion = uint8_t(ReadByte());
   m_pFileInfo->m_ucUbrofMinor = uint8_t(ReadByte());
   m_pFileInfo->m_ucUbrofRevision = uint8_t(ReadByte());
+  // Only the read API's opt-in entry reads UBROF 10; 9 and 11 on stay
+  // refused there too, as no real file of them has been seen.
+  if (m_pFileInfo->m_ucUbrofVersion == 10 && m_bAcceptUbrof10) return BeginUbrof10();
   if (m_pFileInfo->m_ucUbrofVersion >= 9) {
     m_Diagnostic.uVersion = m_pFileInfo->m_ucUbrofVersion;
     platform::ShowMessageBox(

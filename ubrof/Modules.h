@@ -15,6 +15,10 @@ struct FileInfo {
   uint8_t m_ucUbrofVersion = 0;
   uint8_t m_ucUbrofMinor = 0;
   uint8_t m_ucUbrofRevision = 0;
+  // Read with the UBROF 10 layouts (ubrof10/), and how many records were
+  // passed over by their skip information.
+  bool m_bUbrof10 = false;
+  uint32_t m_ulSkippedRecords = 0;
 };
 
 struct ModuleRecord {

@@ -257,6 +257,8 @@ int CParser::SkipUnknownTag(uint8_t code) {
       length = ReadWord();
     else if (spec == 0xFF)
       length = ReadLong();
+    else if (spec == 0xFC && m_bUbrof10)
+      length = ReadCompact();
     else
       return 0;
     SkipBytes(length);
@@ -298,7 +300,10 @@ int CParser::ParseFile(const char* pszPath) {
       m_Diagnostic.nTag = tag;
       const TagEntry* entry = m_TagHandlers[tag];
       if (!entry) {
-        if (SkipUnknownTag(uint8_t(tag))) continue;
+        if (SkipUnknownTag(uint8_t(tag))) {
+          ++m_ulSkippedRecords;
+          continue;
+        }
         throw kErrUnknownTag;
       }
       const uint32_t code = m_ulCodeAddress, eeprom = m_ulEepromAddress, data = m_ulDataAddress;
@@ -323,6 +328,8 @@ int CParser::ParseFile(const char* pszPath) {
   std::fclose(m_pFile);
   m_pFile = nullptr;
   m_ulBufPos = m_ulBufLen = 0;
+  m_pFileInfo->m_bUbrof10 = m_bUbrof10;
+  m_pFileInfo->m_ulSkippedRecords = m_ulSkippedRecords;
   if (result) {
     m_Diagnostic = ParseDiagnostic();
   } else {

@@ -173,6 +173,13 @@ class CParser {
   // The bytes the fixed-size records of the borrowed tables take now.
   uint64_t TableBytes() const;
 
+  // A number of the compact form UBROF 10 uses for type ids and lengths:
+  // seven bits a byte, lowest first, the top bit set on every byte but the
+  // last (docs/ubrof10.md). Longer than five bytes is no number of ours.
+  uint32_t ReadCompact();
+  // A type id: a word in UBROF 8, a compact number in UBROF 10.
+  uint32_t ReadTypeIndex() { return m_bUbrof10 ? ReadCompact() : ReadWord(); }
+
   int SkipUnknownTag(uint8_t code);
   // Records one pair of a t_version record's skip information.
   void AddSkipInfo(uint8_t code, uint8_t spec);
@@ -218,6 +225,17 @@ class CParser {
   int t_abs_var();
   int t_org();
 
+  // ---- UBROF 10 (ubrof10/), installed by t_version when the parse
+  // accepts that version ----------------------------------------------------
+  int BeginUbrof10();
+  int t_seg_info10();
+  int t_scoped_name10();
+  int t_symbol_def2_10();
+  int t_fixed4_10();
+  int t_source_files10();
+  int t_code_piece10();
+  int t_block_begin3_10();
+
  private:
   // Shared by the handlers.
   void AttachSymbolId(uint32_t id);
@@ -239,6 +257,7 @@ class CParser {
   void ReadRanges(uint32_t count);
   void DropPendingStatement();
   void AddLabel(uint8_t cls, uint16_t memAttr, uint32_t value, uint32_t nameIndex);
+  void AddPrefixAlias(uint8_t cls, uint16_t memAttr, uint32_t value, uint32_t nameIndex);
   uint32_t RegisterFile(SourceFileRecord&& rec);
 
  public:
@@ -278,6 +297,16 @@ class CParser {
   uint32_t m_ulExtractedSources = 0;  // embedded sources written so far
   // Where t_abs_var wrote, for tools; null when nobody asks.
   MemoryWrites* m_pWrites = nullptr;
+  // Set by the read API's opt-in entry: a t_version of 10 switches to the
+  // UBROF 10 layouts instead of refusing the file.
+  bool m_bAcceptUbrof10 = false;
+  bool m_bUbrof10 = false;  // the file is read with the UBROF 10 layouts
+  // Records passed over by their skip information: their content is not
+  // read into any table.
+  uint32_t m_ulSkippedRecords = 0;
+  // UBROF 10: the last piece of code (0xD4) not yet given to a function.
+  uint32_t m_ulPieceStart = 0, m_ulPieceSize = 0;
+  bool m_bPiece = false;
 
  private:
   // The read buffer: m_ulBufLen bytes of the file ending where the stream

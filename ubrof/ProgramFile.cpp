@@ -33,6 +33,8 @@ FileFacts Program::File() const {
   f.revision = m_p->m_FileInfo.m_ucUbrofRevision;
   f.timeOfBuild = m_p->m_FileInfo.m_dateTimeOfBuild;
   f.compilerVersion = m_p->m_SymbolTable.CompilerVersion;
+  f.learnedLayouts = m_p->m_FileInfo.m_bUbrof10;
+  f.skippedRecords = m_p->m_FileInfo.m_ulSkippedRecords;
   return f;
 }
 

@@ -163,7 +163,7 @@ inline Damaged Newer() {
   Damaged d;
   d.w.BegFile1(0, 0, 12, 1, 1, 120);
   d.recordOffset = d.w.Size();
-  d.w.Version(10, 0, 6).Finish();
+  d.w.Version(11, 0, 6).Finish();  // 10 is read (ParseAnyVersion); 11 is not
   return d;
 }
 

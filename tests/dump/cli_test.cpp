@@ -78,7 +78,7 @@ TEST_F(DumpCli, UnusableFilesGiveOneLineNamingTheFile) {
        "not a UBROF object file: it begins with the bytes 3A 31 30 30, a UBROF object file "
        "begins with A5\n"},
       // The component's own message window text is not printed on top of it.
-      {Save(dumpfix::Newer().w, "newer.d90"), "UBROF version 10 (10.0.6) is newer than UBROF8"},
+      {Save(dumpfix::Newer().w, "newer.d90"), "UBROF version 11 (11.0.6) is not read"},
       {Save(noEnd.w, "no-end.d90"), "truncated: the file ends at byte offset " +
                                         std::to_string(noEnd.w.Size()) + ", between records"},
       {Save(unknown.w, "unknown.d90"),

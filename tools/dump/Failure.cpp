@@ -64,8 +64,8 @@ std::string ParseFailureText(const mirl::api::Program& api, uint64_t fileSize) {
   if (d.rejectedVersion) {
     mirl::api::FileFacts f = api.File();
     return Fmt(
-        "UBROF version %u (%u.%u.%u) is newer than UBROF8; this parser reads UBROF8 and "
-        "earlier",
+        "UBROF version %u (%u.%u.%u) is not read; this parser reads UBROF8 and earlier, and "
+        "UBROF 10",
         d.rejectedVersion, f.version, f.minor, f.revision);
   }
   if (d.message.empty()) return "the file could not be opened for parsing";

@@ -31,7 +31,7 @@ struct Bstr {
   Bstr& operator=(const Bstr&) = delete;
 };
 
-// The component shows one message of its own (a file newer than UBROF8);
+// The component shows one message of its own (a file of UBROF 9 or 11 on);
 // ubrofdump reports that case itself, with the version, so the message is
 // only kept.
 std::string g_componentMessage;
@@ -148,8 +148,8 @@ bool Session::Open(const std::string& path, std::string* pError) {
     return false;
   }
   m_pParser->Init(0);
-  hr = m_pParser->ParseObjectFile(&bpath.b, 0);
-  if (FAILED(hr)) {
+  // The read API's entry, which also reads UBROF 10 (the interfaces refuse it).
+  if (!mirl::api::ParseAnyVersion(m_pParser, path)) {
     *pError = ParseFailureText(*m_api, fileSize);
     return false;
   }
@@ -277,6 +277,7 @@ std::string Session::ClassOf(uint32_t parent, const std::string& function) {
 std::string Session::QualifiedName(uint32_t id) {
   if (id >= m_symbols.size()) return SymbolName(id);
   std::string cls = ClassOf(m_symbols[id].scope, m_symbols[id].name);
+  if (cls.empty() && !m_symbols[id].qualifier.empty()) cls = Text(m_symbols[id].qualifier);
   return cls.empty() ? SymbolName(id) : cls + "::" + SymbolName(id);
 }
 

@@ -11,6 +11,10 @@ Json SummaryJson(Session& s) {
   Json j;
   j["file"] = s.Path();
   j["ubrof_version"] = Fmt("%u.%u.%u", f.version, f.minor, f.revision);
+  if (f.learnedLayouts) {
+    j["read_with_learned_layouts"] = true;
+    j["skipped_records"] = f.skippedRecords;
+  }
   DATE built = 0;
   j["time_of_build"] =
       SUCCEEDED(s.Parser()->GetTimeOfBuild(&built)) ? OrNull(DateTimeText(built)) : nullptr;
@@ -46,7 +50,11 @@ Json SummaryJson(Session& s) {
 std::string SummaryText(const Json& j) {
   const Json& c = j["counts"];
   Table t({"File:", Str(j["file"])});
-  t.Add({"UBROF version:", Str(j["ubrof_version"])});
+  std::string version = Str(j["ubrof_version"]);
+  if (j.contains("read_with_learned_layouts"))
+    version += Fmt(", read with the layouts learned from real files (%s skipped)",
+                   Plural(U32(j["skipped_records"]), "record", "records").c_str());
+  t.Add({"UBROF version:", version});
   if (!j["target_cpu"].is_null()) t.Add({"Target CPU:", Str(j["target_cpu"])});
   t.Add({"Time of build:", j["time_of_build"].is_null() ? "unknown" : Str(j["time_of_build"])});
   std::string modules = std::to_string(U32(c["modules"]));
