@@ -8,7 +8,7 @@ Mutants are sorted by file so that consecutive ones touch the same source and
 ninja recompiles one object and relinks; the original text is put back (with
 a fresh time stamp, so ninja rebuilds it) before moving to the next file.
 """
-import argparse, csv, json, os, random, re, shutil, subprocess, sys, threading, time
+import argparse, csv, hashlib, json, os, random, re, shutil, subprocess, sys, threading, time
 
 ROOT = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
 SOURCE_EXT = re.compile(r"\.(c|cc|cpp|cxx|h|hh|hpp)$")
@@ -162,7 +162,10 @@ def run(cmd, cwd=None, timeout=None):
 
 class Worker:
     def __init__(self, index, args):
-        self.scratch = f"/tmp/mirl-mutants-{index}"
+        # One scratch copy per checkout and worker, so that two checkouts can
+        # run their samples at once.
+        tag = hashlib.sha1(ROOT.encode()).hexdigest()[:8]
+        self.scratch = f"/tmp/mirl-mutants-{tag}-{index}"
         self.tree = os.path.join(self.scratch, "main")
         self.build = os.path.join(ROOT, args.out, f"build-{index}")
         self.args, self.jobs = args, max(1, (os.cpu_count() or 1) // args.jobs)
@@ -179,7 +182,9 @@ class Worker:
         os.symlink(os.path.realpath(os.path.join(ROOT, "..", "shared")),
                    os.path.join(self.scratch, "shared"))
         dirty = os.path.join(self.build, "mutants-dirty")
-        if os.path.exists(dirty):  # an interrupted run may have left mutated objects
+        cache = os.path.join(self.build, "CMakeCache.txt")
+        stale = os.path.exists(cache) and f"={self.tree}\n" not in open(cache).read()
+        if os.path.exists(dirty) or stale:  # mutated objects left, or another copy's build
             shutil.rmtree(self.build)
         os.makedirs(self.build, exist_ok=True)
         if not os.path.exists(os.path.join(self.build, "build.ninja")):
@@ -207,8 +212,9 @@ class Worker:
                 others.append(t["name"])
         self.suite = (sorted(exes.items()), others)
 
-    def run_suite(self, timeout):
-        """(failed test names, timed out?) of one run of the whole suite."""
+    def run_suite(self, timeout, first_kill=False):
+        """(failed test names, timed out?) of one run of the whole suite; with
+        first_kill, of the suite up to the first test program that fails."""
         deadline = time.time() + timeout
         exes, others = self.suite
         failed, timed_out = set(), False
@@ -251,6 +257,8 @@ class Worker:
                     pass
             if code != 0 and not found:
                 failed.add(f"{name}:exit{code}")  # a crash: no report written
+            if first_kill and failed:
+                break
         return failed, timed_out
 
     def apply(self, mutant, original_lines):
@@ -283,7 +291,8 @@ class Worker:
                     if code != 0:
                         m.update(status="build-failed", killers=[])
                     else:
-                        failed, timed_out = self.run_suite(self.args.timeout)
+                        failed, timed_out = self.run_suite(self.args.timeout,
+                                                           bool(self.args.retest))
                         failed -= flaky
                         m["killers"] = sorted(failed)
                         m["status"] = ("killed" if failed else
@@ -316,6 +325,9 @@ def main():
     p.add_argument("--coverage", default="build/coverage/coverage.json")
     p.add_argument("--out", default="build/mutants")
     p.add_argument("--list", action="store_true", help="print the sample, build nothing")
+    p.add_argument("--retest", metavar="BEFORE.json",
+                   help="run only the mutants of the sample that BEFORE (an earlier run of the "
+                        "same seed and product code) killed, each up to its first kill")
     args = p.parse_args()
 
     executed = executed_lines(os.path.join(ROOT, args.coverage))
@@ -325,6 +337,13 @@ def main():
     sample = random.Random(args.seed).sample(pool, min(args.count, len(pool)))
     for i, m in enumerate(sample):
         m["id"] = i
+    if args.retest:
+        before = {m["id"]: m for m in json.load(open(os.path.join(ROOT, args.retest)))}
+        for m in sample:
+            b = before.get(m["id"], {})
+            if (b.get("file"), b.get("line"), b.get("new")) != (m["file"], m["line"], m["new"]):
+                sys.exit(f"{args.retest} is not a run of this sample (mutant {m['id']} differs)")
+        sample = [m for m in sample if before[m["id"]]["status"] in ("killed", "timeout")]
     args.total = len(sample)
     print(f"{len(pool)} possible mutants, {len(sample)} drawn with seed {args.seed}")
     if args.list:
@@ -367,7 +386,8 @@ def main():
 def report(results, args, elapsed):
     out = os.path.join(ROOT, args.out)
     os.makedirs(out, exist_ok=True)
-    stem = os.path.join(out, f"results-seed{args.seed}-n{args.count}")
+    stem = os.path.join(out, f"results-seed{args.seed}-n{args.count}"
+                        + ("-retest" if args.retest else ""))
     fields = ["id", "file", "line", "kind", "old", "new", "mutated", "status", "seconds", "killers"]
     with open(stem + ".csv", "w", newline="") as f:
         w = csv.DictWriter(f, fieldnames=fields, extrasaction="ignore")

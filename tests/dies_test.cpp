@@ -55,12 +55,6 @@ std::vector<LONG> Dies(IMirlParser3* c, LONG parent, LONG tag) {
   return out;
 }
 
-LONG Tag(IMirlParser3* c, LONG die) {
-  LONG t = -1;
-  EXPECT_EQ(c->GetTag(die, &t), S_OK);
-  return t;
-}
-
 std::string NameAttr(IMirlParser3* c, LONG die) {
   VARIANT v;
   VariantInit(&v);
@@ -79,13 +73,6 @@ LONG IntAttr(IMirlParser3* c, LONG die, LONG attr) {
   return v.lVal;
 }
 
-LONG Lookup(IMirlParser3* c, LONG parent, const std::string& name, LONG tag) {
-  Bstr b(name);
-  LONG die = -1;
-  EXPECT_EQ(c->LookupDie(parent, b.get(), tag, &die), S_OK);
-  return die;
-}
-
 class DieView : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(c.Parse(Program()), S_OK); }
@@ -96,31 +83,6 @@ class DieView : public ::testing::Test {
 };
 
 }  // namespace
-
-TEST_F(DieView, HostWalksFromTheRootToEveryVariable) {
-  ASSERT_EQ(c.Program().Count().scopes, uint32_t(S));
-  // Compile units: the hidden module is left out.
-  std::vector<LONG> units = Dies(c.P3(), 0, 0x11);
-  ASSERT_EQ(units, std::vector<LONG>({Scope(0)}));
-  EXPECT_EQ(Tag(c.P3(), units[0]), 0x11);
-  EXPECT_EQ(IntAttr(c.P3(), units[0], 0x4000), 0);
-
-  std::vector<std::string> seen;
-  std::function<void(LONG, int)> walk = [&](LONG die, int depth) {
-    for (LONG child : Dies(c.P3(), die, 0)) {
-      LONG tag = Tag(c.P3(), child);
-      seen.push_back(std::string(size_t(depth), ' ') + std::to_string(tag) + ":" +
-                     NameAttr(c.P3(), child));
-      if (tag != 0x34 && child <= S) walk(child, depth + 1);
-    }
-  };
-  walk(units[0], 0);
-  // Children first, then the scope's variables; a function-typed symbol is
-  // not listed under a scope, an untyped one is (with tag 0).
-  std::vector<std::string> expected = {"46:main", " 11:block3", "  52:reg", " 52:local",
-                                       "46:idle", "52:counter", "0:untyped"};
-  EXPECT_EQ(seen, expected);
-}
 
 TEST_F(DieView, SelectionByParentAndTag) {
   const std::vector<LONG> all = {Symbol(0), Symbol(1), Symbol(2), Symbol(5)}, none;
@@ -137,31 +99,6 @@ TEST_F(DieView, SelectionByParentAndTag) {
   };
   for (const auto& [parent, tag, dies] : cases)
     EXPECT_EQ(Dies(c.P3(), parent, tag), dies) << parent << " " << tag;
-}
-
-TEST_F(DieView, HandleArithmeticAndInvalidHandles) {
-  const LONG N = 6;  // symbols
-  ASSERT_EQ(c.Program().Count().symbols, uint32_t(N));
-  EXPECT_EQ(Tag(c.P3(), S), 0x0B);      // the last scope
-  EXPECT_EQ(Tag(c.P3(), S + 1), 0x34);  // the first symbol
-  EXPECT_EQ(Tag(c.P3(), S + N), 0x34);  // the last symbol
-  for (LONG bad : {S + N + 1, LONG(-1), LONG(0x7FFFFFFF)}) {
-    EXPECT_EQ(Tag(c.P3(), bad), 0);
-    EXPECT_TRUE(Dies(c.P3(), bad, 0).empty());
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = 5;
-    EXPECT_EQ(c.P3()->GetAttr(bad, 0x03, &v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
-  }
-  EXPECT_EQ(Tag(c.P3(), 0), 0);
-  LONG child = 0;
-  EXPECT_EQ(c.P3()->GetDie(0, 0, &child), E_FAIL);
-  EXPECT_EQ(c.P3()->GetDie(0, 0, nullptr), E_POINTER);
-  EXPECT_EQ(c.P3()->GetTag(0, nullptr), E_POINTER);
-  EXPECT_EQ(c.P3()->GetDies(0, 0, nullptr), E_POINTER);
-  EXPECT_EQ(c.P3()->GetAttr(0, 3, nullptr), E_POINTER);
-  EXPECT_EQ(c.P3()->LookupDie(0, nullptr, 0, nullptr), E_POINTER);
 }
 
 TEST_F(DieView, AttributesOfScopesAndSymbols) {
@@ -184,42 +121,4 @@ TEST_F(DieView, AttributesOfScopesAndSymbols) {
   EXPECT_EQ(NameAttr(c.P3(), Scope(0)), "/home/me/main.c");
   // A module without files is named after itself.
   EXPECT_EQ(NameAttr(c.P3(), Scope(4)), "?hidden");
-}
-
-TEST_F(DieView, LookupsByPathFunctionAndVariable) {
-  const struct {
-    LONG parent;
-    const char* name;
-    LONG tag, die;
-  } cases[] = {
-      // clang-format off
-      // Modules by any of their files, in any letter case; with tag 0 a
-      // failed module search falls through to the functions, but never to
-      // the symbols.
-      {0, "C:\\src\\main.c", 0x11, Scope(0)}, {0, "c:\\SRC\\Main.C", 0x11, Scope(0)},
-      {0, "C:\\src\\main.h", 0, Scope(0)},    {0, "C:\\src\\other.c", 0x11, 0},
-      {0, "idle", 0, Scope(3)}, {0, "idle", 0x2E, Scope(3)}, {0, "idle", 0x11, 0},
-      {0, "counter", 0, 0}, {0, "counter", 0x34, Symbol(0)}, {0, "secret", 0x34, Symbol(5)},
-      // In a scope: children by name, variables of that scope only.
-      {Scope(0), "main", 0x2E, Scope(1)}, {Scope(1), "block3", 0x0B, Scope(2)},
-      {Scope(1), "local", 0x34, Symbol(3)}, {Scope(1), "counter", 0x34, 0},
-      {Scope(0), "counter", 0x34, Symbol(0)}, {Symbol(0), "x", 0, 0},
-      // clang-format on
-  };
-  for (const auto& k : cases)
-    EXPECT_EQ(Lookup(c.P3(), k.parent, k.name, k.tag), k.die) << k.name << " in " << k.parent;
-  Bstr from("C:\\src\\main.c"), to("/work/here/main.c");
-  ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
-  EXPECT_EQ(Lookup(c.P3(), 0, "/work/here/main.c", 0x11), Scope(0));  // after remapping
-  LONG die = -1;
-  EXPECT_EQ(c.P3()->LookupDie(0, nullptr, 0, &die), S_OK);
-  EXPECT_EQ(die, 0);
-}
-
-TEST(DieViewBeforeParse, EverythingIsEmpty) {
-  Component c;
-  EXPECT_TRUE(Dies(c.P3(), 0, 0x11).empty());
-  EXPECT_TRUE(Dies(c.P3(), 1, 0).empty());
-  EXPECT_EQ(Tag(c.P3(), 1), 0);
-  EXPECT_EQ(Lookup(c.P3(), 0, "main", 0), 0);
 }

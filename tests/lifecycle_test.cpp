@@ -125,32 +125,3 @@ TEST(Lifecycle, TargetInfoIsNotImplementedAfterAParse) {
   EXPECT_TRUE(name.null());
   EXPECT_EQ(core + model, 0u);
 }
-
-TEST(GeneralInfo, BeforeAndAfterAParse) {
-  Component c;
-  EXPECT_EQ(c->GetGeneralInfoString(nullptr), E_POINTER);
-  Bstr info;
-  ASSERT_EQ(c->GetGeneralInfoString(&info), S_OK);
-  std::string text = info.str();
-  std::string description = platform::LoadStringResource(101);
-  EXPECT_EQ(text.rfind(description, 0), 0u);
-  EXPECT_NE(text.find("\r\n\r\nThis parser is verified for reading UBROF version 8.0 rev. 1."),
-            std::string::npos);
-  EXPECT_EQ(text.find("Currently loaded"), std::string::npos);
-  std::string thread =
-      "\r\n\r\nThe module is running in thread ID: " + std::to_string(platform::CurrentThreadId());
-  EXPECT_EQ(text.substr(text.size() - thread.size()), thread);
-
-  ubrofw::Writer w;
-  w.BegFile1(0, 30, 12, 24, 12, 99).Version(8, 1, 3).Finish();
-  ASSERT_EQ(c.Parse(w), S_OK);
-  BSTR after = nullptr;  // the method overwrites without releasing
-  ASSERT_EQ(c->GetGeneralInfoString(&after), S_OK);
-  std::string t2 = platform::BstrToAnsi(after);
-  SysFreeString(after);
-  EXPECT_NE(t2.find("\r\n\r\nCurrently loaded object file is: \"" + c.Path() +
-                    "\", UBROF version 8.1 rev. 3, built on 12/24/1999 12:30:00 PM\r\n\r\nThe "
-                    "module is running"),
-            std::string::npos)
-      << t2;
-}

@@ -31,13 +31,6 @@ Bytes Read(Component& c, unsigned char type, ULONG start, ULONG count) {
 }
 
 typedef std::pair<ULONG, ULONG> Range;
-Range Bounds(Component& c, unsigned char type) {
-  ULONG lower = 1, upper = 1, blocks = 1;
-  EXPECT_EQ(c->GetMemoryInfo(type, &lower, &upper, &blocks), S_OK);
-  EXPECT_EQ(blocks, 0u);
-  return {lower, upper};
-}
-const Range kEmpty(0xFFFFFFFFu, 0u);
 
 // The bounds and bytes of a one-dimensional array, which is then destroyed
 // (refused if it had been left locked).
@@ -158,38 +151,6 @@ TEST(DMemory, WritesCrossChunks) {
   EXPECT_EQ(Read(c, 1, 0xFFFD, 6), (Bytes{0xFF, 1, 2, 3, 4, 0xFF}));
 }
 
-TEST(MemoryRecords, SegmentTypesPlaceBytes) {
-  ubrofw::Writer w;
-  w.Start().BegLib("m").Org(1, 0x100).AbsVar({1, 2, 3, 4});
-  w.Org(2, 0x10).AbsVar({0xD1}).Org(7, 0x30).AbsVar({0xD2});   // data, each from its t_org
-  w.Org(4, 0x99).AbsVar({9, 9, 9});                            // skipped entirely
-  w.Org(2, 0x12).Org(5, 0x104).AbsVar({0xC5}).AbsVar({0xC6});  // other types are code
-  w.Org(2, 0x40).Org(3, 0x200).AbsVar({0xC3});  // no compiler version: type 3 is code
-  w.End().Finish();
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  EXPECT_EQ(Bounds(c, 1), Range(0x100u, 0x200u));
-  EXPECT_EQ(Bounds(c, 0x40), Range(0x80u, 0x100u));
-  EXPECT_EQ(Bounds(c, 2), Range(0x10u, 0x30u));
-  EXPECT_EQ(Bounds(c, 4), kEmpty);
-  EXPECT_EQ(Read(c, 1, 0xFF, 8), (Bytes{0xFF, 1, 2, 3, 4, 0xC5, 0xC6, 0xFF}));
-  EXPECT_EQ(Read(c, 2, 0x10, 3), (Bytes{0xD1, 0xFF, 0xFF}));
-
-  for (const char* version : {"1.5", "2.0", "3.10B"}) {
-    ubrofw::Writer v;
-    v.Start().BegLib("m").Aux1(0, version).Org(3, 0x08).AbsVar({0xEE}).End().Finish();
-    Component e;
-    ASSERT_EQ(e.Parse(v), S_OK);
-    bool eeprom = std::string(version) != "1.5";
-    EXPECT_EQ(Bounds(e, 4), eeprom ? Range(ULONG(8), ULONG(8)) : kEmpty) << version;
-    EXPECT_EQ(Bounds(e, 1), eeprom ? kEmpty : Range(ULONG(8), ULONG(8))) << version;
-  }
-  Component empty;
-  ubrofw::Writer none;
-  ASSERT_EQ(empty.Parse(none.Start().Finish()), S_OK);
-  EXPECT_EQ(Bounds(empty, 0x40), Range(0x7FFFFFFFu, 0u));
-}
-
 TEST(MemoryRecords, FillValuesAroundGrowth) {
   ubrofw::Writer w;
   w.Start().BegLib("m").Org(1, 0x1FFFE).AbsVar({0x12, 0x34}).Org(2, 0x10).AbsVar({7});
@@ -204,18 +165,6 @@ TEST(MemoryRecords, FillValuesAroundGrowth) {
   EXPECT_EQ(Read(c, 1, 0x1FFFFF, 2), (Bytes{0x11, 0x22}));
   EXPECT_EQ(Read(c, 2, 0x11, 1), Bytes{0xFF});
   EXPECT_EQ(Read(c, 2, 4095, 2), (Bytes{0xFF, 0x00}));
-}
-
-TEST(MemoryRecords, AddressesBeyondTheLimitFailTheParse) {
-  for (uint8_t segType : {1, 2, 3}) {
-    ubrofw::Writer w;
-    w.Start().BegLib("m").Org(1, 0).AbsVar({1, 2}).Org(segType, 0xFFFFFFF0u).AbsVar({3}).Finish();
-    Component c;
-    EXPECT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-    EXPECT_EQ(c.Program().LastParse().message, kErrOutOfMemory);
-    EXPECT_EQ(c.Program().Read(1, 0, 3), (Bytes{1, 2, 0xFF}));  // earlier bytes stay
-    EXPECT_EQ(c.Program().Memory(1).highest, 1u);               // the refused record left no bounds
-  }
 }
 
 TEST(MemoryMethods, StatusStatementMapAndSafeArray) {

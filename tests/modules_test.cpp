@@ -17,35 +17,6 @@ namespace {
 constexpr double kDec24_1999 = 36518.0;
 }  // namespace
 
-TEST(TimeOfBuild, ValidDatesConvertAndInvalidOnesKeepTheOldValue) {
-  // A valid record (1 Jan 1900 06:00) first, so that an invalid one can be
-  // seen to keep it. Fields: second, minute, hour, day, month, year - 1900.
-  auto built = [](const std::array<uint8_t, 6>& f) {
-    ubrofw::Writer w;
-    w.BegFile1(0, 0, 6, 1, 1, 0).BegFile1(f[0], f[1], f[2], f[3], f[4], f[5]).Finish();
-    Component c;
-    DATE d = 0;
-    EXPECT_EQ(c.Parse(w), S_OK);
-    EXPECT_EQ(c->GetTimeOfBuild(&d), S_OK);
-    return d;
-  };
-  EXPECT_NEAR(built({0, 30, 12, 24, 12, 99}), kDec24_1999 + 12.5 / 24, 1e-9);
-  EXPECT_NEAR(built({0, 0, 0, 29, 2, 100}), 36526.0 + 31 + 28, 1e-9);  // 2000 is a leap year
-  EXPECT_NEAR(built({59, 59, 23, 31, 12, 99}), 36525.0 + 86399.0 / 86400, 1e-9);
-  // 1900 is no leap year, nor 1999; then each field one beyond its range.
-  const std::array<uint8_t, 6> invalid[] = {
-      {0, 0, 0, 29, 2, 0},  {0, 0, 0, 29, 2, 99}, {0, 0, 0, 31, 4, 99},
-      {0, 0, 0, 0, 1, 99},  {0, 0, 0, 1, 13, 99}, {0, 0, 0, 1, 0, 99},
-      {0, 0, 24, 1, 1, 99}, {0, 60, 0, 1, 1, 99}, {60, 0, 0, 1, 1, 99}};
-  for (const auto& f : invalid)
-    EXPECT_NEAR(built(f), 2.25, 1e-9) << int(f[3]) << "." << int(f[4]) << "." << int(f[5]);
-  DATE d = 0;
-  ASSERT_TRUE(DateFromFields(1899, 12, 29, 12, 0, 0, &d));
-  EXPECT_DOUBLE_EQ(d, -1.5);  // before the epoch the time is subtracted
-  EXPECT_TRUE(DateFromFields(9999, 12, 31, 0, 0, 0, &d));
-  EXPECT_FALSE(DateFromFields(10000, 1, 1, 0, 0, 0, &d));
-}
-
 TEST(Version, EightIsReadWithItsSkipInformationNineAndLaterShowTheMessageOnceAndFail) {
   for (uint8_t v : {8, 9, 10, 255}) {
     SCOPED_TRACE(int(v));
@@ -107,83 +78,4 @@ TEST(FramingRecords, ReadAndDroppedOrCutShort) {
     EXPECT_EQ(c.Program().Modules()[0].name, "kept");
     EXPECT_EQ(c.Program().Count().keyValues, 0u);
   }
-}
-
-TEST(Modules, BeginRecordFillsTheModuleAndOpensItsScope) {
-  ubrofw::Writer w;
-  w.Start().Debug(1).Aux(2).Aux1(3, "0.5");                   // before any module: dropped
-  w.Byte(0x01).Raw({7, 8, 9, 24, 12, 99}).ByteString("app");  // t_beg_pgm
-  w.Debug(3).Aux(0x1234).Aux1(0x5678, "V2.10A").End();
-  w.BegLib("?lib", 31, 2, 99).End();  // 31 February: no date
-  w.Finish();
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  const api::Program p = c.Program();
-  const std::vector<api::Module> m = p.Modules();
-  ASSERT_EQ(m.size(), 2u);
-  EXPECT_EQ(std::tie(m[0].header[0], m[0].header[2], m[0].created, m[0].name),
-            std::make_tuple(7, 9, kDec24_1999, "app"));
-  EXPECT_EQ(std::tie(m[0].debug, m[0].aux, m[0].aux1, m[0].toolVersion),
-            std::make_tuple(3, 0x1234, 0x5678, "V2.10A"));
-  EXPECT_EQ(std::tie(m[1].created, m[1].debug, m[1].aux, m[1].aux1, m[1].hasToolVersion),
-            std::make_tuple(0.0, 0, 0, 0, false));
-  // "V2.10A" has no leading number; the dropped record's 0.5 still counts.
-  EXPECT_EQ(p.File().compilerVersion, 0.5);
-
-  ASSERT_EQ(p.Count().scopes, 2u);
-  EXPECT_EQ(p.RootScopes(), (std::vector<uint32_t>{0, 1}));
-  for (uint32_t i = 0; i < 2; ++i) {
-    api::Scope s;
-    ASSERT_TRUE(p.GetScope(i, &s));
-    EXPECT_EQ(std::tie(s.kind, s.module, s.parent, s.hidden, m[i].scope),
-              std::make_tuple(unsigned(api::kModule), i, api::kNoId, i == 1, i))  // "?lib" hidden
-        << i;
-  }
-}
-
-TEST(Modules, CompilerVersionIsTheLargestLeadingNumber) {
-  const struct {
-    std::vector<std::string> texts;
-    double expected;
-  } cases[] = {
-      {{"1.5", "2.10A", "2.1"}, 2.1},
-      {{"abc"}, 0.0},
-      {{"3", "V9.9"}, 3.0},
-      {{"1.75", "nan", "1.5"}, 1.75},  // not a number leaves the value
-  };
-  for (const auto& k : cases) {
-    ubrofw::Writer w;
-    w.Start();
-    for (const std::string& t : k.texts) w.BegPgm("m").Aux1(0, t).End();
-    w.Finish();
-    Component c;
-    ASSERT_EQ(c.Parse(w), S_OK);
-    EXPECT_DOUBLE_EQ(c.Program().File().compilerVersion, k.expected);
-  }
-}
-
-TEST(SegmentGroups, GroupRecordsGrowTheTableAndCollectDefinitions) {
-  ubrofw::Writer w;
-  w.Start().Grp(3).SymbolDef(1, 0, 0x10, "g3a", 0);          // groups 0..3
-  w.Grp(1).SymbolDef(1, 0, 0x20, "g3b", 0).Macro("M", "1");  // to the last entry
-  w.BegPgm("m").GrpRef(1).GrpRef(0xFFFF).SymbolDef(1, 0, 0x30, "mod", 0).End();
-  w.GrpRef(0x4D4D);  // outside a scope: the word is read as two t_beg_file tags
-  w.Finish();
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  const std::vector<api::SegmentGroup> g = c.Program().SegmentGroups();
-  ASSERT_EQ(g.size(), 4u);
-  EXPECT_EQ(g[3].symbols, (std::vector<uint32_t>{0, 1}));
-  EXPECT_EQ(g[3].macros, (std::vector<uint32_t>{0}));
-  EXPECT_TRUE(g[1].symbols.empty());
-  api::Scope s;
-  ASSERT_TRUE(c.Program().GetScope(0, &s));
-  EXPECT_EQ(s.groupRefs, (std::vector<uint32_t>{1, 0xFFFF}));
-  EXPECT_EQ(s.symbols, (std::vector<uint32_t>{2}));
-
-  // In a group the reference reads nothing either: these bytes are no tag.
-  ubrofw::Writer w2;
-  w2.Start().Grp(0).GrpRef(0x7777).Finish();
-  Component c2;
-  EXPECT_EQ(c2.Parse(w2), PARSER_E_INVALID_FILE);
 }

@@ -25,11 +25,3 @@ TEST(Bstr, AnsiRoundTripIsUtf8) {
   EXPECT_EQ(bad[3], 0xFFFD);
   SysFreeString(bad);
 }
-
-TEST(Dates, TextIsFourDigitYearLocaleForm) {
-  EXPECT_EQ(platform::DateToText(36518.5208333333333), "12/24/1999 12:30:00 PM");
-  EXPECT_EQ(platform::DateToText(36518.0), "12/24/1999");
-  EXPECT_EQ(platform::DateToText(0.25), "6:00:00 AM");
-  EXPECT_EQ(platform::DateToText(2.0), "1/1/1900");
-  EXPECT_EQ(platform::DateToText(-1.25), "12/29/1899 6:00:00 AM");
-}

@@ -98,10 +98,3 @@ TEST(Bstr, AsciiRoundTrip) {
   EXPECT_EQ(platform::BstrToAnsi(nullptr, &ok), "");
   EXPECT_FALSE(ok);
 }
-
-TEST(Resources, DescriptionAndProjectName) {
-  EXPECT_EQ(platform::LoadStringResource(100), "MirlParserUbrof");
-  EXPECT_EQ(platform::LoadStringResource(101), MIRL_DESCRIPTION);
-  EXPECT_NE(platform::LoadStringResource(101).find("IAR UBROF"), std::string::npos);
-  EXPECT_EQ(platform::LoadStringResource(102), "");
-}

@@ -87,66 +87,6 @@ TEST(SourceFiles, ReferencesTheCurrentFileAndStatusCodes) {
   EXPECT_EQ(PathOf(c, 1), "b.c");
 }
 
-TEST(EmbeddedSources, NamedAfterTheBaseNameAndCountedInBase9) {
-  std::string dir = FreshDir("emb");
-  ubrofw::Writer w;
-  w.Start().BegLib("m");
-  w.File("C:\\src\\main.c", {"int x;", "", "void f() {}"})
-      .File("/home/main.c", {})
-      .File("main.c", {"3"});
-  for (int i = 3; i < 10; ++i) w.File("main.c", {std::to_string(i)});
-  // A base name of its own, yet the same path up to case. On a file system
-  // that ignores case it rewrites main_emb.c, so it carries the same text.
-  w.File("Main.c", {"int x;", "", "void f() {}"});
-  w.End().Finish();
-  Component c;
-  ASSERT_EQ(ParseIn(c, w, Join(dir, "prog.d90")), S_OK);
-  std::string out = Join(dir, "embedded_source");
-  const char* names[] = {"main_emb.c",  "main_emb1.c", "main_emb2.c", "main_emb3.c",
-                         "main_emb4.c", "main_emb5.c", "main_emb6.c", "main_emb7.c",
-                         "main_emb8.c", "main_emb10.c"};
-  ASSERT_EQ(c.Program().Count().sourceFiles, 10u);
-  for (ULONG i = 0; i < 10; ++i) {
-    DATE stamp;
-    unsigned char temp;
-    EXPECT_EQ(PathOf(c, i, &stamp, &temp), Join(out, names[i]));
-    EXPECT_EQ(stamp, 0.0);
-    EXPECT_EQ(temp, 1);
-  }
-  bool exists = false;
-  EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb.c")), "int x;\r\n\r\nvoid f() {}\r\n");
-  EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb1.c"), &exists), "");
-  EXPECT_TRUE(exists);
-  EXPECT_EQ(testsupport::ReadText(Join(out, "main_emb10.c")), "9\r\n");
-  // Each became reference 0; the last one is file 0 again.
-  api::Scope m;
-  ASSERT_TRUE(c.Program().GetScope(0, &m));
-  EXPECT_EQ(m.fileRefs, std::vector<uint32_t>{0});
-}
-
-TEST(EmbeddedSources, UnwritableTargetLosesNothingElse) {
-  std::string dir = FreshDir("blocked");
-  // A plain file where the folder should be: nothing can be created there.
-  ASSERT_TRUE(testsupport::WriteFile(Join(dir, "embedded_source"), {'x'}));
-  ubrofw::Writer w;
-  w.Start().BegLib("m").Org(1, 0x40).File("lost.c", {"line one", std::string(300, 'y')});
-  w.SrcStat(2, 1, 2, 5).AbsVar({1, 2}).FileRef(1, "after.c").End().Finish();
-  Component c;
-  ASSERT_EQ(ParseIn(c, w, Join(dir, "prog.d90")), S_OK);
-  unsigned char temp = 0;
-  EXPECT_EQ(PathOf(c, 0, nullptr, &temp), Join(Join(dir, "embedded_source"), "lost_emb.c"));
-  EXPECT_EQ(temp, 1);
-  EXPECT_EQ(PathOf(c, 1), "after.c");  // the lines were consumed
-  EXPECT_EQ(c.Program().StatementRuns().at(0).file, 0u);
-
-  // Cut short inside the lines: the parse fails, nothing is registered.
-  ubrofw::Writer cut;
-  cut.Start().BegLib("m").Byte(0x46).Word(3).ByteString("s.c").WordString("one").Word(500);
-  Component d;
-  EXPECT_EQ(ParseIn(d, cut, Join(dir, "cut.d90")), PARSER_E_INVALID_FILE);
-  EXPECT_EQ(d.Program().Count().sourceFiles, 0u);
-}
-
 TEST(EmbeddedSources, ObjectFileWithoutFolderExtractsBelowTheCurrentDirectory) {
   std::string dir = FreshDir("cwd");
   fs::path previous = fs::current_path();

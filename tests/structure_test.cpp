@@ -166,93 +166,6 @@ TEST(ScopeTree, RecordsBuildTheTreeThatTheMethodsReport) {
   }
 }
 
-TEST(ScopeTree, OnlyHiddenModulesOrNone) {
-  // Only hidden modules: an array with room for them, and count 0.
-  ubrofw::Writer w;
-  w.Start().BegPgm("?only").End().Finish();
-  Component hidden;
-  ASSERT_EQ(hidden.Parse(w), S_OK);
-  Enumerated top = Enum(hidden, kNone);
-  EXPECT_EQ(top.count, 0u);
-  EXPECT_FALSE(top.isNull);
-  EXPECT_EQ(ScopeInfo(hidden, 0).type, 2u);
-  // No modules at all: no array.
-  ubrofw::Writer empty;
-  empty.Start().Finish();
-  Component none;
-  ASSERT_EQ(none.Parse(empty), S_OK);
-  EXPECT_TRUE(Enum(none, kNone).isNull);
-  EXPECT_EQ(Enum(none, 0).hr, PARSER_E_BAD_ID);
-}
-
-TEST(ScopeTree, NewerBlockRecordsTakeTheirKindFromTheName) {
-  ubrofw::Writer w;
-  w.Start().ScopedName1("fn", kNone).ScopedName2(0, 1).ScopedName3(1, 5);
-  w.BegPgm("m").BlockBegin3(1).BlockBegin3(2).BlockEnd().BlockEnd();
-  w.BlockBegin3(kNone).BlockEnd().BlockBegin3(0x7FFFFFFF).BlockEnd().End().Finish();
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c.Program().Count().scopes, 5u);
-  // Scope 3 has no name: a block; scope 4's name is beyond the name table.
-  const uint32_t kinds[] = {kScopeFunction, kScopeBlock, kScopeBlock, kScopeFunction};
-  const char* names[] = {"fn", "block5", nullptr, ""};
-  for (uint32_t i = 1; i < 5; ++i) {
-    EXPECT_EQ(ScopeInfo(c, i).type, kinds[i - 1]) << i;
-    if (names[i - 1]) {
-      EXPECT_EQ(ScopeInfo(c, i).name, names[i - 1]) << i;
-    }
-  }
-  EXPECT_EQ(Enum(c, 1).ids, (std::vector<ULONG>{2}));
-}
-
-TEST(ScopeTable, ClosingAScopeWidensItsParent) {
-  NameTable names;
-  SymbolTable symbols(&names, nullptr);
-  std::vector<MacroRecord> macros;
-  std::vector<SegmentGroupRecord> groups;
-  std::vector<StatementRun> runs;
-  std::vector<StatementRecord> statements;
-  ScopeTable st(&names, &symbols, &macros, &groups, &runs, &statements);
-  // Nothing open: every operation does nothing.
-  st.PopScope();
-  st.WidenScope(0, 10);
-  st.AddGroupRef(1);
-  st.SetFileRef(0, 1);
-  EXPECT_EQ(st.GetFileRef(0), kNone);
-  EXPECT_EQ(st.Count(), 0u);
-
-  auto range = [&](uint32_t i) {
-    return std::make_pair(st.Scopes[i].LowAddress, st.Scopes[i].HighAddress);
-  };
-  st.PushScope();  // 0 module
-  st.PushScope();  // 1 function
-  st.PushScope();  // 2 block without code: leaves 1 unchanged
-  st.PopScope();
-  EXPECT_EQ(range(1), std::make_pair(0xFFFFFFFFu, 0u));
-  st.PushScope();  // 3 block
-  st.WidenScope(0x120, 0x130);
-  st.WidenScope(0x110, 0x118);
-  st.PopScope();
-  EXPECT_EQ(range(1), std::make_pair(0x110u, 0x130u));
-  st.WidenScope(0x200, 0x210);
-  st.PopScope();
-  EXPECT_EQ(range(0), std::make_pair(0x110u, 0x210u));
-  // A module opened while another is still open (after t_end_abs) nests in
-  // it, and its file references go to the outer module.
-  st.PushScope();  // 4
-  st.SetFileRef(2, 7);
-  EXPECT_EQ(st.Scopes[4].Parent, 0u);
-  EXPECT_TRUE(st.Scopes[4].FileRefs.empty());
-  EXPECT_EQ(st.Scopes[0].FileRefs, (std::vector<uint32_t>{kNone, kNone, 7}));
-  EXPECT_EQ(st.GetFileRef(2), 7u);
-  EXPECT_EQ(st.GetFileRef(3), kNone);
-  EXPECT_EQ(st.FindModuleByFile(7), 0u);
-  st.PopScope();
-  st.PopScope();
-  EXPECT_EQ(st.CurrentScope, kNone);
-  EXPECT_EQ(st.CurrentModule, kNone);
-}
-
 TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
   Component c;
   ASSERT_EQ(c.Parse(TwoModules(true)), S_OK);
@@ -263,44 +176,6 @@ TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
                             {0xFFFFFFFE, 0, fail}};  // idle has no code: holds nothing
   for (const auto& k : cases)
     EXPECT_EQ(ScopeAt(c, k[0], (unsigned char)k[1]), k[2]) << k[0] << " " << k[1];
-}
-
-TEST(GetScopeFromProgMemAddress, OverlappingModules) {
-  // a [0x100, 0x300) with f [0x100, 0x200), b [0x180, 0x400) with g
-  // [0x280, 0x300); a's own last statement is at [0x2F0, 0x300).
-  auto overlap = [](bool run) {
-    ubrofw::Writer w;
-    w.Start().BegPgm("a").FuncBegin1("f");
-    Stat(w, 0x100, 1, 1, 0x80);
-    Stat(w, 0x180, 2, 2, 0x80);
-    w.BlockEnd();
-    Stat(w, 0x2F0, 3, 3, 0x10);
-    // A run of a's own whose last statement is at [0x250, 0x260).
-    if (run) {
-      w.NewFile(0);
-      Stat(w, 0x240, 1, 1, 0x10);
-      Stat(w, 0x250, 2, 2, 0x10);
-    }
-    w.End().BegPgm("b").FuncBegin1("g");
-    Stat(w, 0x280, 1, 1, 0x80);
-    w.BlockEnd();
-    Stat(w, 0x180, 1, 1, 0x10);
-    Stat(w, 0x3F0, 2, 2, 0x10);
-    return w.End().Finish();
-  };
-  Component c;
-  ASSERT_EQ(c.Parse(overlap(false)), S_OK);
-  // The first module whose children hold the address.
-  EXPECT_EQ(ScopeAt(c, 0x190, 0), 1u);
-  EXPECT_EQ(ScopeAt(c, 0x290, 0), 3u);
-  // Only the modules hold it: the later one wins...
-  EXPECT_EQ(ScopeAt(c, 0x250, 0), 2u);
-  // ...unless the last statement of a run of the earlier one covers it.
-  Component r;
-  ASSERT_EQ(r.Parse(overlap(true)), S_OK);
-  EXPECT_EQ(ScopeAt(r, 0x245, 0), 2u);  // the run's first statement
-  EXPECT_EQ(ScopeAt(r, 0x250, 0), 0u);
-  EXPECT_EQ(ScopeAt(r, 0x260, 0), 2u);
 }
 
 TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
@@ -364,26 +239,6 @@ TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
     HRESULT hr = first->GetScopeFromName(&text, &s);
     EXPECT_EQ(hr == S_OK ? s : ULONG(hr), name[0] == 'u' ? ULONG(E_FAIL) : 2u) << name;
   }
-}
-
-TEST(GetScopeFromName, DeeplyNestedScopesAreSearchedWithoutRecursion) {
-  // A damaged or hostile file can nest blocks as deep as its size allows.
-  const uint32_t depth = 200000;
-  ubrofw::Writer w;
-  w.Start().BegPgm("deep").FileRef(0, "deep.c");
-  for (uint32_t i = 0; i < depth; ++i) w.BlockBegin1();
-  Stat(w, 0x100, 7, 7, 0x80);  // only the innermost block covers line 7
-  for (uint32_t i = 0; i < depth; ++i) w.BlockEnd();
-  w.End().Finish();
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  ASSERT_EQ(c.Program().Count().scopes, depth + 1);
-  Bstr name("{\"deep.c\", 7}");
-  ULONG s = 0;
-  EXPECT_EQ(c->GetScopeFromName(&name, &s), S_OK);
-  EXPECT_EQ(s, depth);
-  EXPECT_EQ(ScopeAt(c, 0x150, 0), depth);
-  EXPECT_EQ(ScopeAt(c, 0x150, 2), 0u);
 }
 
 TEST(ScopeMethods, PointersFirstThenTheParseState) {

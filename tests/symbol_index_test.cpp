@@ -57,61 +57,6 @@ void ExpectSameAnswers(Component& c, std::vector<std::string> names, size_t stri
   EXPECT_GT(found, names.size()) << "the questions found too little to compare";
 }
 
-TEST(SymbolNameIndex, AnswersAsTheScansDo) {
-  const std::string longName(1200, 'L');
-  ubrofw::Writer w;
-  w.Start();
-  // Names made ahead (indices 0 and 1): one longer than any name the
-  // searches compare, and a prefixed name that gets an alias.
-  w.ScopedName1(longName, kNone).ScopedName1("_A_port", kNone);
-  // Module A: its own symbols, a duplicate (the first one wins), and group
-  // references, one to a group that only a later module creates.
-  w.BegPgm("A").SymbolDef(1, 0, 0x10, "shared", 0).SymbolDef(1, 0, 0x12, "a_only", 0);
-  w.SymbolDef(1, 0, 0x14, "dup", 0).SymbolDef(2, 0, 0x16, "dup", 0).GrpRef(0);
-  w.SymbolDef(9, 0, 0x18, "never", 0).SymbolDef(1, 0, 0x1A, "", 0).SymbolDef2(1, 0, 0, 0, 0);
-  w.SymbolDef2(2, 2, 0x1C, 1, 9).SubDefObjAttr(1).SymbolDef(1, 0, 0x1E, "port", 0);
-  w.FuncBegin1("fa", {{1, 2, 0x100, "shared", 6, {}}, {6, 0, 0, "typedef6", 6, {}}});
-  w.GrpRef(7).GrpRef(2);
-  w.BlockBegin1({{1, 2, 0x102, "inner", 6, {}}}).BlockEnd().BlockEnd();
-  w.Grp(0).SymbolDef(1, 0, 0x20, "grp0", 0).SymbolDef(1, 0, 0x22, "shared", 0);
-  w.End();
-  // Module B: a group with a symbol also in A's group, and local names.
-  w.BegPgm("B").SymbolDef(1, 0, 0x30, "b_only", 0).GrpRef(2).GrpRef(0);
-  w.FuncBegin1("fb", {{1, 2, 0x200, "dup", 6, {}}}).BlockEnd();
-  w.Grp(2).SymbolDef(1, 0, 0x40, "grp2", 0).SymbolDef(1, 0, 0x42, "grp0", 0);
-  w.SymbolDef(2, 0, 0x44, "grp2", 0);
-  w.SymbolDef(6, 0, 0, "never", 0);
-  w.End();
-  // A hidden library module, and a module ended by t_end_abs with a module
-  // nested inside it.
-  w.BegLib("?lib").SymbolDef(1, 0, 0x50, "shared", 0).SymbolDef(1, 0, 0x52, "exit", 0).End();
-  w.BegPgm("C").SymbolDef(1, 0, 0x60, "c_only", 0).EndAbs();
-  w.BegPgm("D").SymbolDef(1, 0, 0x70, "nested", 0).SymbolDef(1, 0, 0x72, "a_only", 0);
-  w.FuncBegin1("fd", {{1, 2, 0x300, "nested", 6, {}}}).BlockEnd().End();
-  w.BegPgm("E").GrpRef(2).SymbolDef(1, 0, 0x80, "e_only", 0).End();
-  w.Finish();
-
-  Component c;
-  ASSERT_EQ(c.Parse(w), S_OK);
-  ExpectSameAnswers(c, {"missing", longName, longName.substr(0, 999), "block3", "fa"}, 1);
-}
-
-TEST(SymbolNameIndex, TablesChangedAfterIndexingAreScanned) {
-  ubrofw::Writer w;
-  w.Start().BegPgm("M").SymbolDef(1, 0, 0x10, "first", 0).End().Finish();
-  std::string path = testsupport::UniquePath("index");
-  ASSERT_TRUE(w.Save(path));
-  ScannedTables t(path);
-  t.symbols.BuildNameIndex(t.scopes);
-  // A symbol added after the index was built is still found.
-  uint32_t name = t.names.AddName(kNameSymbol, kSubNone, "later", t.symbols.Count(), kNone);
-  t.scopes.Scopes[0].Symbols.push_back(t.symbols.Count());
-  t.symbols.AddSymbol(1, 0, 0x20, name, 0);
-  uint32_t scope = 0;
-  EXPECT_EQ(t.symbols.FindSymbol(t.scopes, kNone, "later", &scope), 1u);
-  EXPECT_EQ(t.symbols.FindSymbol(t.scopes, kNone, "first", &scope), 0u);
-}
-
 TEST(SymbolNameIndex, RealFilesAnswerAsTheScansDo) {
   namespace fs = std::filesystem;
   const std::string dir = MIRL_SAMPLES_DIR;

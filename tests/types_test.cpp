@@ -134,41 +134,6 @@ Predicates TypePredicates(Writer w, const std::vector<uint16_t>& ids) {
 
 }  // namespace
 
-TEST(TypeTable, FreshTableHoldsThePredefinedTypes) {
-  Component c;
-  ASSERT_EQ(c.Parse(Writer().Start().Finish()), S_OK);
-  const mirl::api::Program prog = c.Program();
-  EXPECT_EQ(prog.Count().types, 100u);
-  const char* names[100] = {};
-  names[1] = "unsigned char", names[2] = "char", names[3] = "unsigned short", names[4] = "short",
-  names[5] = "unsigned int", names[6] = "int", names[7] = "unsigned long", names[8] = "long",
-  names[9] = "float", names[10] = "double", names[11] = "long double", names[12] = "void",
-  names[13] = "...", names[14] = "address", names[23] = "tiny *", names[24] = "near *",
-  names[25] = "far *", names[26] = "huge *", names[27] = "flash *", names[28] = "farflash *",
-  names[31] = "near func *", names[32] = "far func *", names[45] = "unsigned long long",
-  names[46] = "long long", names[47] = "bool", names[48] = "wchar", names[54] = "char";
-  const ULONG sizes[55] = {0, 1, 1, 2, 2, 2, 2, 4, 4, 4, 4, 4, 0, 0, 0, 0, 0, 0, 0,
-                           0, 0, 0, 0, 1, 2, 3, 3, 3, 3, 0, 0, 2, 3, 0, 0, 0, 0, 0,
-                           0, 0, 0, 0, 0, 0, 0, 8, 8, 1, 2, 0, 0, 0, 0, 0, 1};
-  const ULONG specs[55] = {0, 2, 1, 2, 1, 2, 1, 2, 1, 3, 3, 3, 8, 8, 5, 0, 0, 0, 0,
-                           0, 0, 0, 0, 5, 5, 5, 5, 5, 5, 0, 0, 5, 5, 0, 0, 0, 0, 0,
-                           0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 1, 0, 0, 0, 0, 0, 1};
-  for (ULONG id = 0; id < 100; ++id) {
-    SCOPED_TRACE("type id " + std::to_string(id));
-    Info i = TypeInfo(c, id);
-    ASSERT_EQ(i.hr, S_OK);
-    mirl::api::Type t;
-    ASSERT_TRUE(prog.GetType(id, &t));
-    EXPECT_EQ(t.kind, names[id] ? 1u : 0u);
-    EXPECT_EQ(i.name, names[id] ? names[id] : "undefined_type");
-    EXPECT_EQ(i.size, id < 55 ? sizes[id] : 0u);
-    EXPECT_EQ(i.spec, id < 55 ? specs[id] : 0u);
-    EXPECT_EQ(i.elements, 0u);
-    EXPECT_EQ(i.memType, 2);
-    EXPECT_EQ(i.ptrSize, 0u);
-  }
-}
-
 TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   Component c;
   ASSERT_EQ(c.Parse(EveryKind().Finish()), S_OK);
@@ -294,13 +259,6 @@ TEST(TypeTable, RecordsGrowAndReplaceEntries) {
             std::make_tuple(4, 0x10u, 1, std::string("flash")));
 }
 
-TEST(TypeTable, MemoryTypeComesFromTheFirstMatchingWord) {
-  const std::pair<const char*, int> cases[] = {
-      {"farflash", 1}, {"nearfunc", 1}, {"io", 8},    {"ioeeprom", 8}, {"eeprom", 4},
-      {"regvar", 16},  {"near", 2},     {"FLASH", 2}, {"EEPROM", 2},   {"", 2}};
-  for (const auto& c : cases) EXPECT_EQ(TypeTable::MemTypeFromName(c.first), c.second) << c.first;
-}
-
 TEST(TypeTable, PointerKindFromFlags) {
   // Unknown memory codes fall back to kind 23.
   const uint32_t cases[][2] = {{0x110, 23},  {0x180, 30}, {0x210, 31}, {0x240, 34},
@@ -407,62 +365,6 @@ TEST(TypeMethods, ReferredTypes) {
   }
 }
 
-TEST(TypeMethods, StructuralMembers) {
-  Writer w = EveryKind();
-  w.TypeQualified36(140, 0x02, 104)
-      .TypeComposite52(141, 0, 1, 0, 0x80000000u, {})
-      .TypeStruct17(142, "after", 2, {{0, "", 2}, {1, "Z", 2}})
-      .TypeTypedef(143, 5000, 0);
-  Component c;
-  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
-  ULONG type = kMark, offset = kMark;
-  Bstr name;
-  // By index: the name is replaced.
-  const struct {
-    ULONG id, index;
-    const char* name;
-    ULONG type, offset;
-  } byIndex[] = {{104, 1, "y", 6, 2}, {105, 1, "b", 2, 0}, {106, 0, "m", 104, 4}};
-  for (const auto& k : byIndex) {
-    EXPECT_EQ(c->GetStructuralMember(k.id, &name, k.index, &type, &offset), S_OK);
-    EXPECT_EQ(std::make_tuple(name.str(), type, offset), std::make_tuple(k.name, k.type, k.offset))
-        << k.id;
-  }
-  // By name: the name stays; qualifiers, attributes and typedefs forward.
-  for (ULONG id : {104u, 140u, 117u}) {
-    name.reset("y");
-    type = offset = kMark;
-    EXPECT_EQ(c->GetStructuralMember(id, &name, 0xFFFFFFFF, &type, &offset), S_OK) << id;
-    EXPECT_EQ(name.str(), "y");
-    EXPECT_EQ(offset, 2u);
-  }
-  name.reset("a");
-  EXPECT_EQ(c->GetStructuralMember(105, &name, 0xFFFFFFFF, &type, &offset), S_OK);
-  EXPECT_EQ(offset, 0u);
-  Bstr none;  // a null name finds a member with an empty name
-  EXPECT_EQ(c->GetStructuralMember(142, &none, 0xFFFFFFFF, &type, &offset), S_OK);
-  EXPECT_EQ(type, 2u);
-  EXPECT_EQ(offset, 0u);
-  // No answer: nothing written.
-  type = offset = kMark;
-  for (const char* miss : {"Y", "z"}) {  // "Y" differs in case only
-    name.reset(miss);
-    EXPECT_EQ(c->GetStructuralMember(104, &name, 0xFFFFFFFF, &type, &offset), E_FAIL) << miss;
-  }
-  EXPECT_EQ(c->GetStructuralMember(142, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
-  EXPECT_EQ(c->GetStructuralMember(104, &name, 2, &type, &offset), E_FAIL);
-  // A negative member count owns no members, not even those that follow it.
-  EXPECT_EQ(c->GetStructuralMember(141, &name, 0, &type, &offset), E_FAIL);
-  EXPECT_EQ(c->GetStructuralMember(141, &name, 0xFFFFFFFF, &type, &offset), E_FAIL);
-  for (ULONG id : {101u, 111u, 109u, 6u, 0u})
-    EXPECT_EQ(c->GetStructuralMember(id, &name, 0, &type, &offset), E_FAIL) << id;
-  EXPECT_EQ(c->GetStructuralMember(143, &name, 0, &type, &offset), PARSER_E_BAD_ID);
-  EXPECT_EQ(name.str(), "z");
-  EXPECT_EQ(type, kMark);
-  EXPECT_EQ(offset, kMark);
-  EXPECT_EQ(TypeInfo(c, 141).elements, 0x80000000u);
-}
-
 TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
   Writer w;
   w.Start()
@@ -506,29 +408,4 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
   ASSERT_EQ(is.function.size(), ids.size());
   EXPECT_TRUE(is.function[111 - 100]);
   EXPECT_FALSE(is.function[101 - 100]);
-}
-
-TEST(TypeTable, ListsOutsideTheSharedArraysAreNotRead) {
-  NameTable names;
-  TypeTable t(&names);
-  // First parameter near the end of the index range.
-  t.SetType(200, TypeRecord{kKindFunction, 6, 0, 0, 3, 0xFFFFFFFE});
-  EXPECT_EQ(t.FormatTypeName(200), "(int) ()");
-  t.SetType(201, TypeRecord{kKindStruct, 0, 1, 0, 5, 0xFFFFFFFF});
-  uint32_t first = 1, count = 1;
-  ASSERT_TRUE(t.MemberRange(t.Types[201], &first, &count));
-  EXPECT_EQ(count, 0u);
-  t.SetType(6, TypeRecord{kKindPredefined});  // only the table itself makes these
-  EXPECT_EQ(t.Types[6].Kind, 0u);
-  EXPECT_EQ(t.FormatTypeName(6), "undefined_type");
-  // Ids beyond the table read as undefined types.
-  t.SetType(202, TypeRecord{kKindPointer, 60000});
-  EXPECT_EQ(t.FormatTypeName(202), "undefined_type *");
-  EXPECT_EQ(t.FormatTypeName(t.TypeCount()), "undefined_type");
-  uint32_t spec = 9, size = 9, elements = 9;
-  t.GetTypeAttributes(202, &spec, &size, &elements, nullptr, nullptr);
-  EXPECT_EQ(std::vector<uint32_t>({spec, size, elements}), std::vector<uint32_t>({5, 0, 1}));
-  t.GetTypeAttributes(t.TypeCount(), &spec, nullptr, nullptr, nullptr, nullptr);
-  EXPECT_EQ(spec, 0u);
-  EXPECT_STREQ(TypeTable::PredefinedTypeName(1000), "");
 }

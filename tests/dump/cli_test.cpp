@@ -48,74 +48,6 @@ void ExpectFields(const Json& got, const std::string& want) {
     EXPECT_EQ(got.value(it.key(), Json()), it.value()) << it.key() << " in " << got.dump();
 }
 
-// Runs of consecutive addresses of a byte map, as [first, last] pairs.
-std::vector<std::pair<uint32_t, uint32_t>> RunsOf(const std::map<uint32_t, uint8_t>& bytes) {
-  std::vector<std::pair<uint32_t, uint32_t>> runs;
-  for (const auto& b : bytes) {
-    if (!runs.empty() && uint64_t(runs.back().second) + 1 == b.first)
-      runs.back().second = b.first;
-    else
-      runs.emplace_back(b.first, b.first);
-  }
-  return runs;
-}
-
-// ---------------------------------------------------------------------------
-// Files that cannot be used: one line on stderr that names the file and
-// says what is wrong and where; exit status 1.
-// ---------------------------------------------------------------------------
-TEST_F(DumpCli, UnusableFilesGiveOneLineNamingTheFile) {
-  std::filesystem::create_directories(dir + "/sub.d90");
-  Save(ubrofw::Writer(), "empty.d90");
-  std::ofstream(dir + "/text.d90") << ":10010000214601360121470136007EFE09D2190140\n";
-  dumpfix::Damaged noEnd = dumpfix::MissingEnd(), unknown = dumpfix::UnknownTag(),
-                   old = dumpfix::OldScopeRecord();
-  const std::pair<std::string, std::string> cases[] = {
-      {"no-such.d90", "No such file or directory\n"},
-      {"sub.d90", "is a directory"},
-      {"empty.d90", "not a UBROF object file: the file is empty"},
-      {"text.d90",
-       "not a UBROF object file: it begins with the bytes 3A 31 30 30, a UBROF object file "
-       "begins with A5\n"},
-      // The component's own message window text is not printed on top of it.
-      {Save(dumpfix::Newer().w, "newer.d90"), "UBROF version 11 (11.0.6) is not read"},
-      {Save(noEnd.w, "no-end.d90"), "truncated: the file ends at byte offset " +
-                                        std::to_string(noEnd.w.Size()) + ", between records"},
-      {Save(unknown.w, "unknown.d90"),
-       "unknown record tag 0x99 at byte offset " + std::to_string(unknown.recordOffset)},
-      {Save(old.w, "old.d90"), "record t_func_begin (tag 0x50) at byte offset " +
-                                   std::to_string(old.recordOffset) + " is an older scope record"},
-  };
-  for (const auto& [file, message] : cases) {
-    ToolRun r = RunDump({file}, dir);
-    EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.out, "") << file;
-    EXPECT_EQ(r.err.rfind("ubrofdump: " + file + ": ", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  }
-}
-
-TEST_F(DumpCli, CutFileNamesTheRecordAndTheOffsets) {
-  dumpfix::Damaged d = dumpfix::CutInsideRecord();
-  ToolRun r = RunDump({Save(d.w, "cut.d90")}, dir);
-  EXPECT_EQ(r.status, 1);
-  const std::string lead =
-      "ubrofdump: cut.d90: truncated or damaged: record t_beg_lib (tag 0x00) "
-      "at byte offset " +
-      std::to_string(d.recordOffset) + " runs past the end of the file at byte offset " +
-      std::to_string(d.w.Size());
-  ASSERT_EQ(r.err.compare(0, lead.size(), lead), 0) << r.err;
-  // The module name's length asks for more bytes than are left, so the
-  // read stops before the end: the message says where.
-  const std::string field = " (a field read at byte offset ";
-  size_t at = r.err.find(field);
-  ASSERT_NE(at, std::string::npos) << r.err;
-  size_t offset = std::stoul(r.err.substr(at + field.size()));
-  EXPECT_GT(offset, d.recordOffset);
-  EXPECT_LT(offset, d.w.Size());
-}
-
 // ---------------------------------------------------------------------------
 // The command line: mistakes exit with 2 before the file is read.
 // ---------------------------------------------------------------------------
@@ -164,54 +96,6 @@ TEST_F(DumpCli, AllViewsMakeOneDocument) {
                R"({"ubrof_version": "8.0.2", "time_of_build": "1999-12-24 12:30:00"})");
   ExpectFields(j["summary"]["counts"], R"({"modules": 2, "hidden_modules": 1})");
   ExpectFields(j["modules"][1], R"({"name": "?hidden", "hidden": true})");
-}
-
-TEST_F(DumpCli, WrittenRunsAreExactlyWhatTheFileWrote) {
-  ToolRun r = RunDump({"--memory", "--json", "edges.d90"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  Json m = JsonOf(r)["memory"];
-  for (int memory : {1, 2}) {
-    std::map<uint32_t, uint8_t> expected = dumpfix::Expected(dumpfix::EdgesWrites(), memory, false);
-    const Json& image = m[memory == 1 ? "program" : "data"];
-    ASSERT_TRUE(image.is_object()) << m.dump();
-    std::vector<std::pair<uint32_t, uint32_t>> runs;
-    for (const Json& run : image["written"]) runs.emplace_back(run["first"], run["last"]);
-    EXPECT_EQ(runs, RunsOf(expected)) << image.dump();
-    EXPECT_EQ(image["written_bytes"], expected.size());
-    EXPECT_EQ(image["lowest"], expected.begin()->first);
-    EXPECT_EQ(image["highest"], expected.rbegin()->first);
-  }
-  EXPECT_TRUE(m["eeprom"].is_null()) << "below version 2.0 segment type 3 is program memory";
-}
-
-// ---------------------------------------------------------------------------
-// Lookups
-// ---------------------------------------------------------------------------
-TEST_F(DumpCli, LineLookupFindsFilesByTheEndOfTheirPath) {
-  for (const char* file : {"src/edges.c", "edges.c", "SRC\\EDGES.C"}) {
-    ToolRun r = RunDump({"edges.d90", "--line", std::string(file) + ":2"}, dir);
-    EXPECT_EQ(r.status, 0) << file << r.err;
-    EXPECT_NE(r.out.find(std::string(file) + ":2: 0x0002"), std::string::npos) << r.out;
-  }
-  // Only whole path components match; a line without code is no match either.
-  for (auto [arg, says] :
-       {std::pair<std::string, std::string>("dges.c:2", "no source file of this name"),
-        {"edges.c:40", "edges.c:40: no code for this line"}}) {
-    ToolRun r = RunDump({"edges.d90", "--line", arg}, dir);
-    EXPECT_EQ(r.status, 1) << arg;
-    EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
-  }
-}
-
-TEST_F(DumpCli, SymbolLookupListsEveryMatch) {
-  ToolRun r = RunDump({"edges.d90", "--symbol", "pair", "--symbol", "no\xE9thing", "--json"}, dir);
-  EXPECT_EQ(r.status, 1) << "one name matches nothing";
-  Json s = JsonOf(r)["lookups"]["symbols"];
-  ASSERT_EQ(s.size(), 2u);
-  ASSERT_EQ(s[0]["matches"].size(), 1u);
-  EXPECT_EQ(s[0]["matches"][0]["scope_path"], "edges/f");
-  EXPECT_EQ(s[0]["found"], true);
-  ExpectFields(s[1], R"({"name": "no\ufffdthing", "found": false, "matches": []})");
 }
 
 // ---------------------------------------------------------------------------

@@ -9,43 +9,6 @@ using namespace dump;
 
 namespace {
 
-TEST(DumpFormat, AddressesAreHexadecimalWithOrWithoutPrefix) {
-  uint32_t v = 0;
-  const std::pair<const char*, uint32_t> good[] = {
-      {"1c4", 0x1C4}, {"0X1C4", 0x1C4}, {"ffffffff", 0xFFFFFFFF}};
-  for (auto [text, value] : good) {
-    EXPECT_TRUE(ParseHex(text, &v));
-    EXPECT_EQ(v, value) << text;
-  }
-  for (const char* bad : {"", "0x", "12g", "100000000", "-1", " 12"}) {
-    v = 7;
-    EXPECT_FALSE(ParseHex(bad, &v)) << bad;
-    EXPECT_EQ(v, 7u) << "a refused number leaves the value alone: " << bad;
-  }
-  EXPECT_TRUE(ParseDecimal("4294967295", &v));
-  EXPECT_EQ(v, 4294967295u);
-  EXPECT_FALSE(ParseDecimal("4294967296", &v));
-  EXPECT_FALSE(ParseDecimal("0x10", &v));
-}
-
-TEST(DumpFormat, RangesExcludeTheirEndAndStayInsideTheAddressSpace) {
-  uint32_t start = 0;
-  uint64_t end = 0;
-  std::string why;
-  for (const char* text : {"0x100:0x120", "100+20"}) {  // the length is hexadecimal too
-    ASSERT_TRUE(ParseRange(text, &start, &end, &why));
-    EXPECT_EQ(std::make_pair(start, end), std::make_pair(uint32_t(0x100), uint64_t(0x120))) << text;
-  }
-  ASSERT_TRUE(ParseRange("ffffffff+1", &start, &end, &why));
-  EXPECT_EQ(end, 0x100000000ull) << "the last address can be dumped";
-  // Past the top, empty, backwards, no end, no number.
-  for (const char* bad : {"ffffffff+2", "10:10", "20:10", "100", "1x:20"}) {
-    why.clear();
-    EXPECT_FALSE(ParseRange(bad, &start, &end, &why)) << bad;
-    EXPECT_FALSE(why.empty()) << bad;
-  }
-}
-
 TEST(DumpFormat, AutomationDatesReadAsCalendarTime) {
   // 24 December 1999 12:30:00 is day 36518 and 0.5208333 of a day.
   EXPECT_EQ(DateTimeText(36518.0 + 45000.0 / 86400.0), "1999-12-24 12:30:00");
@@ -73,50 +36,6 @@ TEST(DumpIntelHex, RecordsCarryTheirChecksum) {
   EXPECT_NE(text.find("\n:10011000"), std::string::npos);
   EXPECT_NE(text.find("\n:08012000"), std::string::npos);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
-}
-
-TEST(DumpIntelHex, UpperAddressBitsGoInExtendedLinearRecords) {
-  // Eight bytes below 0x10000 and eight above: the data record may not
-  // cross the boundary, and 04 0001 announces the upper half.
-  std::vector<uint8_t> bytes(16);
-  for (int i = 0; i < 16; ++i) bytes[i] = uint8_t(i);
-  std::string text = WriteIntelHex({{0xFFF8, bytes}, {0x10, {0xAA}}});
-  EXPECT_NE(text.find(":08FFF800"), std::string::npos);
-  // 02 + 00 00 + 04 + 00 01 = 7: checksum F9.
-  size_t ext = text.find(":020000040001F9");
-  ASSERT_NE(ext, std::string::npos);
-  EXPECT_LT(text.find(":08FFF800"), ext);
-  EXPECT_NE(text.find(":0800000008090A0B0C0D0E0F", ext), std::string::npos);
-  // Back to a low address: the upper half must be reset to 0 first.
-  EXPECT_NE(text.find(":020000040000FA", ext + 1), std::string::npos);
-
-  std::map<uint32_t, uint8_t> read;
-  std::string why;
-  ASSERT_TRUE(ReadIntelHex(text, &read, &why)) << why;
-  EXPECT_EQ(read.size(), 17u);
-  EXPECT_EQ(read[0xFFF8], 0);
-  EXPECT_EQ(read[0x10007], 15);
-  EXPECT_EQ(read[0x10], 0xAA);
-}
-
-TEST(DumpIntelHex, WrittenFilesReadBackToTheSameBytes) {
-  // Runs of many lengths at addresses around record and 64 KiB boundaries.
-  std::vector<MemoryRun> runs;
-  std::map<uint32_t, uint8_t> expected;
-  uint32_t seed = 12345;
-  for (uint32_t address : {0x0u, 0x11u, 0xFFF0u, 0x1FFFFu, 0x123456u, 0xFFFFFFF0u}) {
-    MemoryRun run{address, {}};
-    for (uint32_t i = 0; i < 37 && uint64_t(address) + i <= 0xFFFFFFFFull; ++i) {
-      seed = seed * 1103515245 + 12345;
-      run.bytes.push_back(uint8_t(seed >> 16));
-      expected[address + i] = run.bytes.back();
-    }
-    runs.push_back(run);
-  }
-  std::map<uint32_t, uint8_t> read;
-  std::string why;
-  ASSERT_TRUE(ReadIntelHex(WriteIntelHex(runs), &read, &why)) << why;
-  EXPECT_EQ(read, expected);
 }
 
 TEST(DumpIntelHex, ReaderKnowsSegmentAddressesAndRefusesDamage) {
