@@ -32,19 +32,6 @@ Bytes Read(Component& c, unsigned char type, ULONG start, ULONG count) {
 
 typedef std::pair<ULONG, ULONG> Range;
 
-// The bounds and bytes of a one-dimensional array, which is then destroyed
-// (refused if it had been left locked).
-Bytes Consume(SAFEARRAY* psa) {
-  LONG lb = -1, ub = -1;
-  SafeArrayGetLBound(psa, 1, &lb);
-  SafeArrayGetUBound(psa, 1, &ub);
-  EXPECT_EQ(lb, 0);
-  const uint8_t* p = static_cast<uint8_t*>(psa->pvData);
-  Bytes out(p, p + ub + 1);
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-  return out;
-}
-
 }  // namespace
 
 TEST(DMemory, BoundsReadsAndFill) {
@@ -165,40 +152,4 @@ TEST(MemoryRecords, FillValuesAroundGrowth) {
   EXPECT_EQ(Read(c, 1, 0x1FFFFF, 2), (Bytes{0x11, 0x22}));
   EXPECT_EQ(Read(c, 2, 0x11, 1), Bytes{0xFF});
   EXPECT_EQ(Read(c, 2, 4095, 2), (Bytes{0xFF, 0x00}));
-}
-
-TEST(MemoryMethods, StatusStatementMapAndSafeArray) {
-  Component c;
-  ULONG a = 1, b = 2, n = 3;
-  Bytes buf(4, 9);
-  EXPECT_EQ(c->GetMemoryInfo(0x33, nullptr, &b, &n), E_POINTER);
-  EXPECT_EQ(c->GetMemoryInfo(0x33, &a, &b, &n), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(c->ReadMemory(0x33, 0, 4, nullptr), E_POINTER);
-  EXPECT_EQ(c->ReadMemory(0x33, 0, 4, buf.data()), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(c.Mem()->ReadMemSA(1, 0, 4, nullptr), E_POINTER);
-  SAFEARRAY* psa = nullptr;
-  EXPECT_EQ(c.Mem()->ReadMemSA(1, 0, 6, &psa), PARSER_E_NOT_PARSED);
-  ASSERT_NE(psa, nullptr);
-  EXPECT_EQ(Consume(psa), Bytes(6, 0));  // handed out all the same, zeroed
-
-  ubrofw::Writer w;
-  w.Start().BegLib("m").FileRef(0, "a.c").Org(1, 0x10);
-  w.SrcStat(1, 1, 1, 2, 0).AbsVar({0x5A});             // 0x10: word 8
-  w.SrcStat(2, 1, 2, 2, 14).AbsVar({0x5B});            // 0x11: word 8 again, the later wins
-  w.SrcStat(3, 1, 3, 2, 9).AbsVar({0, 0});             // word 9
-  w.Org(1, 0x20).SrcStat(4, 1, 4, 2, 13).AbsVar({0});  // word 0x10
-  w.End().Finish();
-  ASSERT_EQ(c.Parse(w), S_OK);
-  for (unsigned char bad : {0, 3, 8, 0x10, 0x41}) {
-    EXPECT_EQ(c->GetMemoryInfo(bad, &a, &b, &n), PARSER_E_BAD_MEMORY_TYPE);
-    EXPECT_EQ(c->ReadMemory(bad, 0, 4, buf.data()), PARSER_E_BAD_MEMORY_TYPE);
-  }
-  EXPECT_EQ(a + b + n, 6u);
-  EXPECT_EQ(buf, Bytes(4, 9));
-  EXPECT_EQ(Read(c, 0x40, 7, 10), (Bytes{0, 0x03, 0x05, 0, 0, 0, 0, 0, 0, 0x05}));
-  EXPECT_EQ(Read(c, 0x40, 0xFFFFFFFEu, 4), Bytes(4, 0));  // the window does not wrap
-  psa = nullptr;
-  EXPECT_EQ(c.Mem()->ReadMemSA(1, 0x0F, 3, &psa), S_OK);
-  ASSERT_NE(psa, nullptr);
-  EXPECT_EQ(Consume(psa), (Bytes{0xFF, 0x5A, 0x5B}));
 }

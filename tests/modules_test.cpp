@@ -47,35 +47,3 @@ TEST(Version, EightIsReadWithItsSkipInformationNineAndLaterShowTheMessageOnceAnd
     EXPECT_EQ(MessageCapture::lastCaption, "MIRL Studio UBROF parser");
   }
 }
-
-TEST(FramingRecords, ReadAndDroppedOrCutShort) {
-  ubrofw::Writer w;
-  w.Start().SegInfo({}).SegInfo({{"CODE", 2}, {"", 0}, {"DATA", 1}});
-  w.KeyValue("key", "value").KeyValue("", "").BegFile().BegPgm("after").End().Finish();
-  Component ok;
-  ASSERT_EQ(ok.Parse(w), S_OK);
-  ASSERT_EQ(ok.Program().Modules().size(), 1u);
-  EXPECT_EQ(ok.Program().Modules()[0].name, "after");
-  const std::vector<api::KeyValue> pairs = ok.Program().KeyValues();
-  ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(std::tie(pairs[0].key, pairs[0].value, pairs[1].key, pairs[1].value),
-            std::make_tuple("key", "value", "", ""));
-
-  const std::function<void(ubrofw::Writer&)> tails[] = {
-      [](ubrofw::Writer& t) { t.Byte(0xC0).Zeros(4).Word(1).Zeros(5).Byte(4).Text("CO"); },
-      [](ubrofw::Writer& t) { t.Byte(0xC9).Zeros(4).Long(1000).Text("abc"); },
-      [](ubrofw::Writer& t) {
-        t.Byte(0x01).Raw({0, 0, 0, 1, 1, 99}).Byte(10).Text("short");
-      },
-  };
-  for (const auto& tail : tails) {
-    ubrofw::Writer cut;
-    cut.Start().BegPgm("kept").End();
-    tail(cut);
-    Component c;
-    EXPECT_EQ(c.Parse(cut), PARSER_E_INVALID_FILE);
-    ASSERT_EQ(c.Program().Modules().size(), 1u);
-    EXPECT_EQ(c.Program().Modules()[0].name, "kept");
-    EXPECT_EQ(c.Program().Count().keyValues, 0u);
-  }
-}

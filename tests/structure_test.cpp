@@ -100,14 +100,6 @@ Info ScopeInfo(Component& c, ULONG scope) {
   return i;
 }
 
-// The scope found, or the status when it failed (then nothing is written).
-ULONG ScopeAt(Component& c, ULONG address, unsigned char type) {
-  ULONG s = 0xDEAD;
-  HRESULT hr = c->GetScopeFromProgMemAddress(address, type, &s);
-  EXPECT_TRUE(hr == S_OK || s == 0xDEAD) << "a failed search wrote its result";
-  return hr == S_OK ? s : ULONG(hr);
-}
-
 }  // namespace
 
 TEST(ScopeTree, RecordsBuildTheTreeThatTheMethodsReport) {
@@ -164,18 +156,6 @@ TEST(ScopeTree, RecordsBuildTheTreeThatTheMethodsReport) {
               std::vector<ULONG>({r[1], r[2], r[3]}))
         << r[0];
   }
-}
-
-TEST(GetScopeFromProgMemAddress, InnermostScopeAndTheKindAsked) {
-  Component c;
-  ASSERT_EQ(c.Parse(TwoModules(true)), S_OK);
-  const ULONG fail = ULONG(E_FAIL);
-  const ULONG cases[][3] = {{0x135, 0, 3},        {0x135, 1, 1}, {0x135, 2, 0},    {0x135, 3, 3},
-                            {0x135, 5, fail},     {0x150, 0, 2}, {0x17F, 0, 1},    {0x180, 0, 0},
-                            {0x180, 1, fail},     {0x200, 0, 6}, {0x0FF, 0, fail}, {0x300, 0, fail},
-                            {0xFFFFFFFE, 0, fail}};  // idle has no code: holds nothing
-  for (const auto& k : cases)
-    EXPECT_EQ(ScopeAt(c, k[0], (unsigned char)k[1]), k[2]) << k[0] << " " << k[1];
 }
 
 TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
@@ -239,38 +219,4 @@ TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
     HRESULT hr = first->GetScopeFromName(&text, &s);
     EXPECT_EQ(hr == S_OK ? s : ULONG(hr), name[0] == 'u' ? ULONG(E_FAIL) : 2u) << name;
   }
-}
-
-TEST(ScopeMethods, PointersFirstThenTheParseState) {
-  Component c;
-  ULONG n = 0, a = 0;
-  ULONG* ids = nullptr;
-  BSTR s1 = nullptr, s2 = nullptr;
-  Bstr name("{\"x\"}"), null;
-  EXPECT_EQ(c->EnumSubScopes(kNone, nullptr, &ids), E_POINTER);
-  EXPECT_EQ(c->EnumSubScopes(kNone, &n, nullptr), E_POINTER);
-  for (int i = 0; i < 6; ++i) {
-    ULONG v[4] = {0, 0, 0, 0};
-    EXPECT_EQ(c->GetScopeInfo(0, i == 0 ? nullptr : &s1, i == 1 ? nullptr : &s2,
-                              i == 2 ? nullptr : &v[0], i == 3 ? nullptr : &v[1],
-                              i == 4 ? nullptr : &v[2], i == 5 ? nullptr : &v[3]),
-              E_POINTER)
-        << i;
-  }
-  EXPECT_EQ(c->GetScopeFromProgMemAddress(0, 0, nullptr), E_POINTER);
-  EXPECT_EQ(c->GetScopeFromName(nullptr, &a), E_POINTER);
-  EXPECT_EQ(c->GetScopeFromName(&name, nullptr), E_POINTER);
-  EXPECT_EQ(c->GetScopeFromName(&null, &a), E_POINTER);
-  // A failed parse leaves the component unparsed, whatever it added.
-  ubrofw::Writer w;
-  w.Start().BegPgm("m").Byte(0x77);
-  ASSERT_EQ(c.Parse(w), PARSER_E_INVALID_FILE);
-  ASSERT_EQ(c.Program().Count().scopes, 1u);
-  ULONG v[4];
-  EXPECT_EQ(c->EnumSubScopes(kNone, &n, &ids), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(c->GetScopeInfo(0, &s1, &s2, &v[0], &v[1], &v[2], &v[3]), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(c->GetScopeFromProgMemAddress(0, 0, &a), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(c->GetScopeFromName(&name, &a), PARSER_E_NOT_PARSED);
-  EXPECT_EQ(s1, nullptr);
-  EXPECT_EQ(s2, nullptr);
 }

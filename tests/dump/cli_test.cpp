@@ -40,14 +40,6 @@ struct DumpCli : ::testing::Test {
 };
 std::string DumpCli::dir;
 
-// Every field of the JSON text want is in got with the same value; got may
-// hold more.
-void ExpectFields(const Json& got, const std::string& want) {
-  Json w = Json::parse(want);
-  for (auto it = w.begin(); it != w.end(); ++it)
-    EXPECT_EQ(got.value(it.key(), Json()), it.value()) << it.key() << " in " << got.dump();
-}
-
 // ---------------------------------------------------------------------------
 // The command line: mistakes exit with 2 before the file is read.
 // ---------------------------------------------------------------------------
@@ -78,51 +70,6 @@ TEST_F(DumpCli, WrongArgumentsExitWithTwo) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
-// ---------------------------------------------------------------------------
-// Views as JSON: one document, stable names, the facts the fixture holds.
-// ---------------------------------------------------------------------------
-TEST_F(DumpCli, AllViewsMakeOneDocument) {
-  ToolRun r = RunDump({"--lines", "--json", "edges.d90", "--all"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  Json j = JsonOf(r);
-  // Views appear in a fixed order, whatever order the switches came in.
-  std::vector<std::string> keys;
-  nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(r.out);
-  for (auto it = ordered.begin(); it != ordered.end(); ++it) keys.push_back(it.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"file", "summary", "modules", "scopes", "symbols",
-                                            "labels", "nm", "types", "memory_attributes", "sources",
-                                            "lines", "memory"}));
-  ExpectFields(j["summary"],
-               R"({"ubrof_version": "8.0.2", "time_of_build": "1999-12-24 12:30:00"})");
-  ExpectFields(j["summary"]["counts"], R"({"modules": 2, "hidden_modules": 1})");
-  ExpectFields(j["modules"][1], R"({"name": "?hidden", "hidden": true})");
-}
-
-// ---------------------------------------------------------------------------
-// Exports
-// ---------------------------------------------------------------------------
-std::map<uint32_t, uint8_t> ReadHex(const std::string& path) {
-  std::map<uint32_t, uint8_t> bytes;
-  std::string why;
-  EXPECT_TRUE(dump::ReadIntelHex(dumptest::Slurp(path), &bytes, &why)) << path << ": " << why;
-  return bytes;
-}
-
-TEST_F(DumpCli, IntelHexHoldsExactlyTheWrittenBytes) {
-  ToolRun r = RunDump({"edges.d90", "--ihex", "edges.hex"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "") << "exports are silent";
-  EXPECT_EQ(ReadHex(dir + "/edges.hex"), dumpfix::Expected(dumpfix::EdgesWrites(), 1, false));
-
-  r = RunDump({"eeprom.d90", "--ihex", "p.hex", "--eeprom-ihex", "e.hex"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadHex(dir + "/p.hex"), dumpfix::Expected(dumpfix::EepromWrites(), 1, true));
-  EXPECT_EQ(ReadHex(dir + "/e.hex"), dumpfix::Expected(dumpfix::EepromWrites(), 4, true));
-  r = RunDump({"edges.d90", "--ihex", "no/such/dir/x.hex"}, dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("cannot write no/such/dir/x.hex"), std::string::npos) << r.err;
-}
-
 TEST_F(DumpCli, RawImageRunsFromTheLowestToTheHighestAddress) {
   ToolRun r = RunDump({"edges.d90", "--bin", "edges.bin", "--json"}, dir);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -144,16 +91,6 @@ TEST_F(DumpCli, RawImageRunsFromTheLowestToTheHighestAddress) {
   ASSERT_EQ(e.size(), 1u);
   EXPECT_EQ(e[0]["format"], "binary");
   EXPECT_EQ(e[0]["bytes"], bin.size());
-}
-
-TEST_F(DumpCli, HexDumpShowsBytesAsWritten) {
-  ToolRun r = RunDump({"edges.d90", "--range", "0+8"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  // 0..3 from the first write, 2..5 overwritten by the second, 6..7 the third.
-  EXPECT_NE(r.out.find("00000000  a0 a1 b2 b3 b4 b5 c6 c7"), std::string::npos) << r.out;
-  r = RunDump({"edges.d90", "--memory-type", "data", "--range", "20:25", "--json"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(JsonOf(r)["memory"]["dump"]["bytes"], "0102030405");
 }
 
 }  // namespace
