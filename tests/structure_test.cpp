@@ -2,6 +2,7 @@
 // EnumSubScopes, GetScopeInfo, GetScopeFromProgMemAddress, GetScopeFromName.
 #include <gtest/gtest.h>
 
+#include "../scopes/BlockArray.h"
 #include "TestSupport.h"
 
 using namespace mirl;
@@ -219,4 +220,26 @@ TEST(GetScopeFromName, AcceptedAndRefusedTexts) {
     HRESULT hr = first->GetScopeFromName(&text, &s);
     EXPECT_EQ(hr == S_OK ? s : ULONG(hr), name[0] == 'u' ? ULONG(E_FAIL) : 2u) << name;
   }
+}
+
+// The block array behind the scope table: elements stay where they were made.
+TEST(BlockArray, IndicesAcrossBlocksAndStableElements) {
+  mirl::BlockArray<std::vector<int>, 2> a;  // blocks of four
+  EXPECT_TRUE(a.empty());
+  std::vector<const std::vector<int>*> where;
+  for (int i = 0; i < 19; ++i) {
+    a.emplace_back().assign(size_t(i % 3), i);
+    where.push_back(&a.back());
+  }
+  ASSERT_EQ(a.size(), 19u);
+  for (size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(&a[i], where[i]) << "element " << i << " moved";
+    EXPECT_EQ(a[i], std::vector<int>(i % 3, int(i))) << i;
+  }
+  size_t n = 0;
+  for (const std::vector<int>& v : static_cast<const mirl::BlockArray<std::vector<int>, 2>&>(a))
+    EXPECT_EQ(&v, where[n++]);
+  EXPECT_EQ(n, 19u);
+  // A new element is made fresh, even at the start of a block.
+  for (int i = 19; i < 24; ++i) EXPECT_TRUE(a.emplace_back().empty()) << i;
 }
