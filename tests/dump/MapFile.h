@@ -25,7 +25,7 @@ inline std::vector<std::tuple<std::string, uint32_t, bool>> MapEntries(
   static const std::regex hex8("[0-9A-F]{8}");
   while (std::getline(in, line)) {
     size_t first = line.find_first_not_of(' ');
-    if (line.find("Relative segment, address: ") != std::string::npos)
+    if (line.find(" segment, address: ") != std::string::npos)
       code = line.find("address: " + space + " ") != std::string::npos;
     bool address = line.size() >= 43 && std::regex_match(line.substr(35, 8), hex8);
     if (first == std::string::npos || line.compare(first, 3, "---") == 0 ||

@@ -103,6 +103,9 @@ class Exporter {
                                 : address;
   }
   bool AddMemory(ElfImage* pImage, uint8_t memType, std::string* pError);
+  bool AddSection(ElfImage* pImage, uint8_t memType, std::string name, uint64_t low, uint64_t high,
+                  bool written, std::string* pError);
+  int SectionAt(const ElfImage& image, uint8_t memType, uint32_t address) const;
   void AddSymbols(ElfImage* pImage);
   void BuildDwarf(ElfImage* pImage);
   size_t TypeDie(Unit& u, uint32_t typeId, unsigned depth);
@@ -121,8 +124,8 @@ class Exporter {
   std::vector<bool> m_written;  // scopes already in a unit
   std::vector<mirl::api::SourceFile> m_files;
   std::vector<mirl::api::Statement> m_statements;
-  std::map<uint8_t, int> m_sectionOf;     // memory type -> section index
-  std::map<uint32_t, size_t> m_typeDies;  // of the unit being built
+  std::multimap<uint8_t, int> m_sectionOf;  // memory type -> its sections' indexes
+  std::map<uint32_t, size_t> m_typeDies;    // of the unit being built
   StringPool m_str;
   Bytes m_loc;  // .debug_loc
   ElfReport m_report;
@@ -144,6 +147,28 @@ bool Exporter::AddMemory(ElfImage* pImage, uint8_t memType, std::string* pError)
   if (low > high) return true;
   static const char* const kNames[] = {"", ".text", ".data", "", ".eeprom"};
   std::string name = memType == kData && !written ? ".bss" : kNames[memType];
+  if (memType != kProgram || m_t.machine != 165 || high <= 0xFFFF)
+    return AddSection(pImage, memType, name, low, high, written, pError);
+  // Banked 8051 code: the file's addresses carry the bank in bits 16 and
+  // up over the address the CPU sees, as the debugger shows them; they stay
+  // so here. Each bank is a section and segment of its own, whose physical
+  // address is its place in flash (32 KiB per bank after the root, banked
+  // code at 0x8000-0xFFFF), which is where the linker's HEX file puts it.
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> banks;  // bank -> [first, last]
+  for (const auto& [first, last] : image.written)
+    for (uint64_t a = first; a <= last; a = (a | 0xFFFF) + 1) {
+      auto bank = banks.emplace(uint32_t(a >> 16), std::make_pair(uint32_t(a), 0u)).first;
+      bank->second.second = uint32_t(std::min<uint64_t>(last, a | 0xFFFF));
+    }
+  for (const auto& [bank, range] : banks)
+    if (!AddSection(pImage, memType, bank ? ".text.bank" + std::to_string(bank) : name, range.first,
+                    range.second, true, pError))
+      return false;
+  return true;
+}
+
+bool Exporter::AddSection(ElfImage* pImage, uint8_t memType, std::string name, uint64_t low,
+                          uint64_t high, bool written, std::string* pError) {
   if (high - low + 1 > kMaxSpan) {
     char span[64];
     std::snprintf(span, sizeof span, "0x%llX..0x%llX", static_cast<unsigned long long>(low),
@@ -153,7 +178,9 @@ bool Exporter::AddMemory(ElfImage* pImage, uint8_t memType, std::string* pError)
   }
   Section s;
   s.name = name;
-  s.address = Place(memType, uint32_t(low));
+  s.address = s.load = Place(memType, uint32_t(low));
+  if (memType == kProgram && m_t.machine == 165 && low > 0xFFFF && (low & 0xFFFF) >= 0x8000)
+    s.load = uint32_t((low >> 16) * 0x8000 + (low & 0x7FFF));
   s.flags = SHF_ALLOC | (memType == kProgram ? SHF_EXECINSTR : SHF_WRITE);
   if (written) {
     // Holes read as the image's fill byte, as the memory reads them.
@@ -162,9 +189,21 @@ bool Exporter::AddMemory(ElfImage* pImage, uint8_t memType, std::string* pError)
     s.type = SHT_NOBITS;
     s.size = uint32_t(high - low + 1);
   }
-  m_sectionOf[memType] = int(pImage->sections.size());
+  m_sectionOf.emplace(memType, int(pImage->sections.size()));
   pImage->sections.push_back(std::move(s));
   return true;
+}
+
+// The section of a memory that holds the address, else its first; -1 for
+// none.
+int Exporter::SectionAt(const ElfImage& image, uint8_t memType, uint32_t address) const {
+  auto [first, end] = m_sectionOf.equal_range(memType);
+  for (auto i = first; i != end; ++i) {
+    const Section& s = image.sections[size_t(i->second)];
+    if (address >= s.address && address - s.address < std::max<size_t>(s.bytes.size(), s.size))
+      return i->second;
+  }
+  return first == end ? -1 : first->second;
 }
 
 void Exporter::AddSymbols(ElfImage* pImage) {
@@ -182,8 +221,7 @@ void Exporter::AddSymbols(ElfImage* pImage) {
     s.value = Place(f.memType, f.address);
     s.global = scopeKind(f.sym.scope) != mirl::api::kFunction &&
                scopeKind(f.sym.scope) != mirl::api::kBlock && f.sym.cls != 3;
-    auto sec = m_sectionOf.find(f.memType);
-    s.section = f.constant || sec == m_sectionOf.end() ? -1 : sec->second;
+    s.section = f.constant ? -1 : SectionAt(*pImage, f.memType, s.value);
     if (f.function) {
       s.type = STT_FUNC;
       auto end = functionEnd.find({f.sym.scope, f.sym.name});
@@ -196,12 +234,12 @@ void Exporter::AddSymbols(ElfImage* pImage) {
     pImage->symbols.push_back(s);
   }
   // Code labels the symbol table does not hold already.
-  auto text = m_sectionOf.find(kProgram);
   for (const mirl::api::Label& l : m_p.Labels()) {
-    if (text == m_sectionOf.end() || !named.emplace(l.name, l.address).second) continue;
-    const Section& sec = pImage->sections[size_t(text->second)];
+    int text = SectionAt(*pImage, kProgram, l.address);
+    if (text < 0 || !named.emplace(l.name, l.address).second) continue;
+    const Section& sec = pImage->sections[size_t(text)];
     if (l.address < sec.address || l.address - sec.address >= sec.bytes.size()) continue;
-    pImage->symbols.push_back({l.name, l.address, 0, STT_NOTYPE, true, text->second});
+    pImage->symbols.push_back({l.name, l.address, 0, STT_NOTYPE, true, text});
   }
   m_report.symbols = uint32_t(pImage->symbols.size());
 }
@@ -731,7 +769,8 @@ const char* TargetHelp() {
   return "  avr         data at 0x800000 + address, eeprom at 0x810000 + address\n"
          "              (as avr-gcc places them and avr-gdb and simavr expect)\n"
          "  msp430      data in the one address space, eeprom at 0x1000000\n"
-         "  8051, none  data at 0x1000000, eeprom at 0x2000000";
+         "  8051, none  data at 0x1000000, eeprom at 0x2000000; banked 8051 code at\n"
+         "              bank * 0x10000 + address, loaded (p_paddr) at its place in flash";
 }
 
 bool ExportElf(const Program& p, const Target& target, const std::string& path, ElfReport* pReport,

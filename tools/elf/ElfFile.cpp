@@ -129,7 +129,8 @@ bool WriteElf(const ElfImage& image, const std::string& path, std::string* pErro
     Elf32_Phdr& seg = ph[p++];
     seg.p_type = PT_LOAD;
     seg.p_offset = sh->sh_offset;
-    seg.p_vaddr = seg.p_paddr = s.address;
+    seg.p_vaddr = s.address;
+    seg.p_paddr = s.load;
     seg.p_filesz = s.type == SHT_NOBITS ? 0 : uint32_t(s.bytes.size());
     seg.p_memsz = s.type == SHT_NOBITS ? s.size : uint32_t(s.bytes.size());
     seg.p_flags =

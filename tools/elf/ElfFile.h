@@ -14,6 +14,7 @@ struct Section {
   uint32_t type = 1;  // SHT_PROGBITS
   uint32_t flags = 0;
   uint32_t address = 0;
+  uint32_t load = 0;  // where its segment lies in the device's memory (p_paddr)
   uint32_t size = 0;  // for NOBITS sections; others take bytes.size()
   std::vector<uint8_t> bytes;
 };
