@@ -327,6 +327,29 @@ void PeakMemory(benchmark::State& state) {
   }
 }
 
+// Parse speed per byte through the read API's entry that also reads UBROF
+// 10, on a UBROF 8 sample and on the UBROF 10 samples of three families
+// (the newer layouts should cost at most twice as much per byte).
+const char* const kAnyVersionFiles[] = {
+    "mvsn21-4a7f62886e/Mvsn21.d90", "ubrof10/cc2530-sampleapp/SampleApp.d51",
+    "ubrof10/mega128-debug/atmega128.d90", "ubrof10/msp430-project/Project.d43"};
+
+void ParseAnyVersion(benchmark::State& state) {
+  const std::string path = std::string(MIRL_SAMPLES_DIR) + "/" + kAnyVersionFiles[state.range(0)];
+  if (FileSize(path) == 0) return state.SkipWithError("sample folder absent");
+  state.SetLabel(kAnyVersionFiles[state.range(0)]);
+  for (auto _ : state) {
+    IMirlParser* c = Create();
+    c->Init(0);
+    if (!mirl::api::ParseAnyVersion(c, path)) state.SkipWithError("parse failed");
+    state.PauseTiming();
+    c->Release();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(FileSize(path)));
+}
+BENCHMARK(ParseAnyVersion)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+
 #define MIRL_BENCH(fn) BENCHMARK(fn)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
 MIRL_BENCH(RawRead);
 MIRL_BENCH(RawReadBytewise);
