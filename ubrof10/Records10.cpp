@@ -356,7 +356,7 @@ int CParser::t_line_program10() {
     if (unit > 0xFFFFFFF || position < -0xFFFFFFF || position > 0xFFFFFFFF) throw kErrHandlerFailed;
   }
   if (Tell() > end) throw kErrHandlerFailed;
-  if (units != 0 && m_ulLinePieceSize % units == 0)
+  if (units != 0 && m_ulLinePieceSize % units == 0 && m_ulLinePieceSize <= ~m_ulLinePieceStart)
     AddStatements10(rows, units, m_ulLinePieceSize / units);
   return 0;
 }
