@@ -57,6 +57,7 @@ int CParser::t_beg_lib() {
 }
 
 int CParser::t_end() {
+  AttachPendingRuns10();  // UBROF 10 runs no function took; none in UBROF 8
   m_pScopes->PopScope();
   m_ulModuleState = 0;
   SkipBytes(2);

@@ -312,6 +312,11 @@ class CParser {
   // (0xD5) after it describes.
   uint32_t m_ulLinePieceStart = 0, m_ulLinePieceSize = 0;
   bool m_bLinePiece = false;
+  // Statement runs of the last program, for the function scope that opens
+  // after it (lookups search the innermost scope's runs); runs no function
+  // takes go to the scope that is current at the next program or module end.
+  std::vector<uint32_t> m_PendingRuns10;
+  void AttachPendingRuns10();
   // UBROF 10: the module's text as the include tree lays it out: source
   // positions [First, Last] are lines Line on of file File (a source-file id).
   struct TextStretch {

@@ -227,6 +227,11 @@ void CParser::ReadIncludeTree10(uint64_t end, const std::vector<uint32_t>& files
   }
 }
 
+void CParser::AttachPendingRuns10() {
+  for (uint32_t run : m_PendingRuns10) m_pScopes->AddStatementRun(run);
+  m_PendingRuns10.clear();
+}
+
 bool CParser::MapPosition10(uint32_t position, uint32_t* pFile, uint32_t* pLine) const {
   auto it = std::upper_bound(m_ModuleText.begin(), m_ModuleText.end(), position,
                              [](uint32_t p, const TextStretch& t) { return p < t.First; });
@@ -264,8 +269,10 @@ int CParser::t_code_piece10() {
 int CParser::t_block_begin3_10() {
   if (t_block_begin3() != 0) return 1;
   const ScopeRecord& scope = m_pScopes->Scopes.back();
-  if (scope.Kind == kScopeFunction && m_bPiece && m_ulPieceSize <= ~m_ulPieceStart)
+  if (scope.Kind == kScopeFunction && m_bPiece && m_ulPieceSize <= ~m_ulPieceStart) {
     m_pScopes->WidenScope(m_ulPieceStart, m_ulPieceStart + m_ulPieceSize);
+    AttachPendingRuns10();
+  }
   m_bPiece = false;
   return 0;
 }
@@ -366,6 +373,7 @@ int CParser::t_line_program10() {
 // next one's or to the piece's end. A position outside the module's text
 // names no file and is left out.
 void CParser::AddStatements10(std::vector<LineRow10>& rows, uint32_t units, uint32_t unitBytes) {
+  AttachPendingRuns10();
   std::stable_sort(rows.begin(), rows.end(),
                    [](const LineRow10& a, const LineRow10& b) { return a.Unit < b.Unit; });
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -381,7 +389,7 @@ void CParser::AddStatements10(std::vector<LineRow10>& rows, uint32_t units, uint
     if (m_bNewRun || m_pStatementRuns->empty()) {
       m_bNewRun = 0;
       uint32_t run = uint32_t(m_pStatementRuns->size());
-      m_pScopes->AddStatementRun(run);
+      m_PendingRuns10.push_back(run);
       if (file < m_pSourceFiles->size()) (*m_pSourceFiles)[file].StatementRuns.push_back(run);
       StatementRun sr;
       sr.File = int32_t(file);

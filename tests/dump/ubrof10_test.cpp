@@ -132,6 +132,15 @@ TEST_P(Ubrof10, ReadAsTheLinkersOwnOutputsShow) {
                 (st["type"] != 3 || (functions.count(at) && ends.count(functions[at]))))
         << st;
   }
+  // Every statement's address is found by an addr2line-style lookup.
+  std::vector<std::string> lookup = {"--json", object, "--addr"};
+  for (const Json& st : j["lines"]) lookup.push_back(std::to_string(st["address"].get<uint32_t>()));
+  if (!j["lines"].empty()) {
+    dumptest::ToolRun a = dumptest::RunDump(lookup, scratch);
+    ASSERT_EQ(a.status, 0) << a.err;
+    for (const Json& found : Json::parse(a.out)["lookups"]["addresses"])
+      EXPECT_TRUE(found["found"]) << found;
+  }
   // Every map entry is listed by --nm and found by --symbol at its address.
   EXPECT_TRUE(!*s.map || entries.size() > 200) << s.map;
   std::set<std::pair<std::string, uint32_t>> listed;
