@@ -39,7 +39,7 @@ const TagEntry kUbrof10Tags[] = {
 
 // The statement program of one piece of code (0xD5 kind 2). A byte from
 // kFirstRowByte on and the byte after it are one row: their number, less
-// kFirstRowByte * 256, holds five fields in turn: line advance (0 to 4),
+// kFirstRowByte * 256, holds four fields in turn: line advance (0 to 4),
 // column advance (-8 to 8), end column advance (-20 to 20), and the rest is
 // the address advance in the piece's units. docs/ubrof10.md gives the
 // evidence for each field and operation.
