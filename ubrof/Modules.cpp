@@ -50,10 +50,14 @@ int CParser::t_beg_lib() {
   m_ulModuleState = 2;
   // A statement still pending from the previous module keeps length 0.
   m_ulPendingStatements = 0;
+  // UBROF 10: positions name the files of this module's own include tree.
+  m_ModuleText.clear();
+  m_bLinePiece = false;
   return 0;
 }
 
 int CParser::t_end() {
+  AttachPendingRuns10();  // UBROF 10 runs no function took; none in UBROF 8
   m_pScopes->PopScope();
   m_ulModuleState = 0;
   SkipBytes(2);

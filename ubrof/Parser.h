@@ -235,6 +235,7 @@ class CParser {
   int t_source_files10();
   int t_code_piece10();
   int t_block_begin3_10();
+  int t_line_program10();
 
  private:
   // Shared by the handlers.
@@ -307,6 +308,30 @@ class CParser {
   // UBROF 10: the last piece of code (0xD4) not yet given to a function.
   uint32_t m_ulPieceStart = 0, m_ulPieceSize = 0;
   bool m_bPiece = false;
+  // UBROF 10: the last piece of code (0xD4), which the statement program
+  // (0xD5) after it describes.
+  uint32_t m_ulLinePieceStart = 0, m_ulLinePieceSize = 0;
+  bool m_bLinePiece = false;
+  // Statement runs of the last program, for the function scope that opens
+  // after it (lookups search the innermost scope's runs); runs no function
+  // takes go to the scope that is current at the next program or module end.
+  std::vector<uint32_t> m_PendingRuns10;
+  void AttachPendingRuns10();
+  // UBROF 10: the module's text as the include tree lays it out: source
+  // positions [First, Last] are lines Line on of file File (a source-file id).
+  struct TextStretch {
+    uint32_t First, Last, File, Line;
+  };
+  std::vector<TextStretch> m_ModuleText;
+  bool MapPosition10(uint32_t position, uint32_t* pFile, uint32_t* pLine) const;
+  void ReadIncludeTree10(uint64_t end, const std::vector<uint32_t>& files,
+                         const std::vector<uint32_t>& lineCounts);
+  // One row of a UBROF 10 statement program: the address in the piece's
+  // units, the source position, columns from 1, and the statement kind.
+  struct LineRow10 {
+    uint32_t Unit, Position, Column, ColumnEnd, Kind;
+  };
+  void AddStatements10(std::vector<LineRow10>& rows, uint32_t units, uint32_t unitBytes);
 
  private:
   // The read buffer: m_ulBufLen bytes of the file ending where the stream

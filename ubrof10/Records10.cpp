@@ -4,6 +4,9 @@
 // other record keeps its UBROF 8 handler (docs/ubrof10.md says why each is
 // the same). Records we know no layout of are passed over by the skip
 // information of t_version and counted.
+#include <algorithm>
+
+#include "../source/SourceFiles.h"
 #include "../ubrof/Parser.h"
 #include "Ubrof10.h"
 
@@ -18,6 +21,7 @@ constexpr uint8_t kTagFunctionPrefix = 0xC4;
 constexpr uint8_t kTagSourceFiles = 0xD6;
 constexpr uint8_t kTagCodePiece = 0xD4;
 constexpr uint8_t kTagBlockBegin3 = 0xD0;
+constexpr uint8_t kTagLineProgram = 0xD5;
 // The kind of 0xD4 record that describes one piece of code.
 constexpr int kPieceOfCode = 3;
 
@@ -30,7 +34,25 @@ const TagEntry kUbrof10Tags[] = {
     {kTagSourceFiles, &CParser::t_source_files10, "t_source_files"},
     {kTagCodePiece, &CParser::t_code_piece10, "t_code_piece"},
     {kTagBlockBegin3, &CParser::t_block_begin3_10, "t_block_begin3"},
+    {kTagLineProgram, &CParser::t_line_program10, "t_line_program"},
 };
+
+// The statement program of one piece of code (0xD5 kind 2). A byte from
+// kFirstRowByte on and the byte after it are one row: their number, less
+// kFirstRowByte * 256, holds four fields in turn: line advance (0 to 4),
+// column advance (-8 to 8), end column advance (-20 to 20), and the rest is
+// the address advance in the piece's units. docs/ubrof10.md gives the
+// evidence for each field and operation.
+constexpr int kStatementPiece = 2;
+constexpr uint32_t kFirstRowByte = 14;
+constexpr uint32_t kLineRange = 5, kColumnRange = 17, kColumnBase = 8, kEndRange = 41,
+                   kEndBase = 20;
+// The address advance of operation 7: that of the largest row.
+constexpr uint32_t kConstAdvance = 17;
+// The statement kind that marks a function's entry ("{").
+constexpr uint32_t kKindEntry = 3;
+// Include trees deeper than this are damaged files.
+constexpr size_t kMaxIncludeDepth = 200;
 
 // A range of a symbol: range tag (2), start (4), class (1), memory
 // attribute (2), value (4), as in UBROF 8.
@@ -142,7 +164,8 @@ int CParser::t_source_files10() {
     StringPtr folder = ReadString(ReadCompact());
     folders.emplace_back(folder.get());
   }
-  for (uint32_t i = 0, n = ReadCompact(); i < n; ++i) {
+  std::vector<uint32_t> ids, lineCounts;
+  for (uint32_t i = 0, n = ReadCompact(); i < n && Tell() < end; ++i) {
     ReadCompact();  // always 0 in the samples; not known
     StringPtr name = ReadString(ReadCompact());
     uint32_t folder = ReadCompact();
@@ -151,14 +174,71 @@ int CParser::t_source_files10() {
         folder >= 1 && folder <= folders.size() ? folders[folder - 1] + name.get() : name.get();
     DATE stamp = 0.0;
     if (ReadTimeStamp(&stamp)) rec.TimeStamp = stamp;
-    ReadCompact();  // the file's line count
+    lineCounts.push_back(ReadCompact());
     if (m_pScopes->CurrentModule != kNone)
       ReserveIndex(m_pScopes->Scopes[m_pScopes->CurrentModule].FileRefs.size(), i);
-    m_pScopes->SetFileRef(i, RegisterFile(std::move(rec)));
+    ids.push_back(RegisterFile(std::move(rec)));
+    m_pScopes->SetFileRef(i, ids.back());
   }
+  if (Tell() > end) throw kErrHandlerFailed;
+  ReadIncludeTree10(end, ids, lineCounts);
   if (Tell() > end) throw kErrHandlerFailed;
   SeekTo(end);
   return 0;
+}
+
+// The include tree after the file list: 1 (line, file) opens a file at that
+// line of the file open now, 2 closes the file open now. Positions count
+// through the text this makes: each file's lines where the tree puts them,
+// the line of an include before the included text, from position 1.
+void CParser::ReadIncludeTree10(uint64_t end, const std::vector<uint32_t>& files,
+                                const std::vector<uint32_t>& lineCounts) {
+  m_ModuleText.clear();
+  struct Open {
+    uint32_t File, Done;  // index in the module's list; lines placed so far
+  };
+  std::vector<Open> stack;
+  uint64_t position = 0;
+  auto place = [&](Open& f, uint32_t through) {
+    if (through <= f.Done) return;
+    m_ModuleText.push_back(
+        {uint32_t(position + 1), uint32_t(position + through - f.Done), files[f.File], f.Done + 1});
+    position += through - f.Done;
+    f.Done = through;
+    if (position > 0xFFFFFFFFu) throw kErrHandlerFailed;
+  };
+  while (Tell() < end) {
+    int op = ReadByte();
+    if (op == 1) {
+      uint32_t line = ReadCompact(), file = ReadCompact();
+      if (file >= files.size() || stack.size() >= kMaxIncludeDepth) break;
+      if (!stack.empty()) place(stack.back(), std::min(line, lineCounts[stack.back().File]));
+      stack.push_back({file, 0});
+    } else if (op == 2 && !stack.empty()) {
+      place(stack.back(), lineCounts[stack.back().File]);
+      stack.pop_back();
+    } else {
+      break;  // not a tree we know: its positions name no file
+    }
+  }
+  while (!stack.empty()) {
+    place(stack.back(), lineCounts[stack.back().File]);
+    stack.pop_back();
+  }
+}
+
+void CParser::AttachPendingRuns10() {
+  for (uint32_t run : m_PendingRuns10) m_pScopes->AddStatementRun(run);
+  m_PendingRuns10.clear();
+}
+
+bool CParser::MapPosition10(uint32_t position, uint32_t* pFile, uint32_t* pLine) const {
+  auto it = std::upper_bound(m_ModuleText.begin(), m_ModuleText.end(), position,
+                             [](uint32_t p, const TextStretch& t) { return p < t.First; });
+  if (it == m_ModuleText.begin() || position > (--it)->Last) return false;
+  *pFile = it->File;
+  *pLine = it->Line + (position - it->First);
+  return true;
 }
 
 // After the t_org of a function's code: the kind, a byte, and the size of
@@ -172,6 +252,9 @@ int CParser::t_code_piece10() {
     m_ulPieceStart = m_ulCodeAddress;
     m_ulPieceSize = ReadCompact();
     m_bPiece = true;
+    m_ulLinePieceStart = m_ulPieceStart;
+    m_ulLinePieceSize = m_ulPieceSize;
+    m_bLinePiece = true;
   } else {
     ++m_ulSkippedRecords;
   }
@@ -186,10 +269,148 @@ int CParser::t_code_piece10() {
 int CParser::t_block_begin3_10() {
   if (t_block_begin3() != 0) return 1;
   const ScopeRecord& scope = m_pScopes->Scopes.back();
-  if (scope.Kind == kScopeFunction && m_bPiece && m_ulPieceSize <= ~m_ulPieceStart)
+  if (scope.Kind == kScopeFunction && m_bPiece && m_ulPieceSize <= ~m_ulPieceStart) {
     m_pScopes->WidenScope(m_ulPieceStart, m_ulPieceStart + m_ulPieceSize);
+    AttachPendingRuns10();
+  }
   m_bPiece = false;
   return 0;
+}
+
+// The statement program of the last piece of code: a header (kind 2, a 0,
+// the code size in units, an id, a flag, the function's number and its
+// body's range), then operations and rows. Other kinds (the module's
+// program header) are counted as skipped.
+int CParser::t_line_program10() {
+  uint32_t length = ReadCompact();
+  RequireBytes(length);
+  uint64_t end = Tell() + length;
+  if (length < 2 || ReadByte() != kStatementPiece || !m_bLinePiece) {
+    ++m_ulSkippedRecords;
+    SeekTo(end);
+    return 0;
+  }
+  ReadCompact();
+  uint32_t units = ReadCompact();
+  ReadCompact();                              // the piece's id
+  ReadByte();                                 // flag
+  for (int i = 0; i < 5; ++i) ReadCompact();  // function number, body range
+  std::vector<LineRow10> rows;
+  int64_t unit = 0, position = 0, column = 0, columnEnd = 0;
+  uint32_t kind = 0;
+  auto signedCompact = [this]() {
+    uint64_t start = Tell();
+    uint32_t v = ReadCompact();
+    unsigned bits = unsigned(Tell() - start) * 7;
+    return bits < 32 && (v >> (bits - 1)) & 1 ? int64_t(v) - (int64_t(1) << bits) : int64_t(v);
+  };
+  while (Tell() < end) {
+    uint32_t op = uint32_t(ReadByte());
+    if (op >= kFirstRowByte) {
+      uint32_t v = (op - kFirstRowByte) * 256 + uint32_t(ReadByte());
+      position += v % kLineRange;
+      v /= kLineRange;
+      column += int64_t(v % kColumnRange) - kColumnBase;
+      v /= kColumnRange;
+      columnEnd += int64_t(v % kEndRange) - kEndBase;
+      unit += v / kEndRange;
+      if (position >= 0 && position <= 0xFFFFFFFF && unit < units && column > 0 && column < 256 &&
+          columnEnd > 0 && columnEnd < 256)
+        rows.push_back(
+            {uint32_t(unit), uint32_t(position), uint32_t(column), uint32_t(columnEnd), kind});
+      kind = 0;
+      continue;
+    }
+    switch (op) {
+      case 0:  // a block of its own length: call sites (not read)
+        SkipBytes(ReadCompact());
+        break;
+      case 1:
+        ReadCompact();
+        ReadCompact();
+        break;
+      case 2:
+        unit += ReadCompact();
+        break;
+      case 3:
+        position += signedCompact();
+        break;
+      case 5:
+        column += signedCompact();
+        break;
+      case 6:
+        columnEnd += signedCompact();
+        break;
+      case 7:
+        unit += kConstAdvance;
+        break;
+      case 8:
+        kind = ReadCompact();
+        break;
+      case 9:
+        break;
+      case 4:
+      case 10:
+      case 11:
+      case 12:
+      case 13:
+        ReadCompact();  // meaning not known; no field of ours
+        break;
+      default:
+        throw kErrHandlerFailed;
+    }
+    // A program that runs away from its piece is damaged.
+    if (unit > 0xFFFFFFF || position < -0xFFFFFFF || position > 0xFFFFFFFF) throw kErrHandlerFailed;
+  }
+  if (Tell() > end) throw kErrHandlerFailed;
+  if (units != 0 && m_ulLinePieceSize % units == 0 && m_ulLinePieceSize <= ~m_ulLinePieceStart)
+    AddStatements10(rows, units, m_ulLinePieceSize / units);
+  return 0;
+}
+
+// The rows become statements in address order; of rows at one address the
+// last is kept (the others got no code), and a statement's code runs to the
+// next one's or to the piece's end. A position outside the module's text
+// names no file and is left out.
+void CParser::AddStatements10(std::vector<LineRow10>& rows, uint32_t units, uint32_t unitBytes) {
+  AttachPendingRuns10();
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const LineRow10& a, const LineRow10& b) { return a.Unit < b.Unit; });
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const LineRow10& r = rows[i];
+    if (i + 1 < rows.size() && rows[i + 1].Unit == r.Unit) continue;
+    uint32_t file = 0, line = 0;
+    if (!MapPosition10(r.Position, &file, &line) || line == 0 || line > 0xFFFF) continue;
+    uint32_t next = i + 1 < rows.size() ? rows[i + 1].Unit : units;
+    if (int32_t(file) != m_lCurrentFile) {
+      m_lCurrentFile = int32_t(file);
+      m_bNewRun = 1;
+    }
+    if (m_bNewRun || m_pStatementRuns->empty()) {
+      m_bNewRun = 0;
+      uint32_t run = uint32_t(m_pStatementRuns->size());
+      m_PendingRuns10.push_back(run);
+      if (file < m_pSourceFiles->size()) (*m_pSourceFiles)[file].StatementRuns.push_back(run);
+      StatementRun sr;
+      sr.File = int32_t(file);
+      sr.FirstStatement = uint32_t(m_pStatements->size());
+      m_pStatementRuns->push_back(sr);
+    }
+    StatementRecord st;
+    st.Address = m_ulLinePieceStart + r.Unit * unitBytes;
+    st.Length = uint16_t(std::min<uint64_t>(uint64_t(next - r.Unit) * unitBytes, 0xFFFF));
+    st.Line = uint16_t(line - 1);
+    st.LineSpan = 0;  // the end line is not known
+    st.Column = uint8_t(r.Column - 1);
+    st.ColumnEnd = uint8_t(r.ColumnEnd - 1);
+    st.StatementType = r.Kind == kKindEntry ? 0x03 : 0x01;
+    m_pStatements->push_back(st);
+    StatementRun& run = m_pStatementRuns->back();
+    ++run.Count;
+    if (int32_t(st.Line) > run.MaxEndLine) run.MaxEndLine = st.Line;
+  }
+  // The next module or piece starts its own run.
+  m_bNewRun = 1;
 }
 
 }  // namespace mirl

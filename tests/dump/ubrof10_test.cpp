@@ -2,6 +2,7 @@
 // memory images, and its map, whose every entry must be found at its address.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -107,11 +108,39 @@ TEST_P(Ubrof10, ReadAsTheLinkersOwnOutputsShow) {
     auto it = runs.upper_bound(first);
     return it != runs.begin() && first < end && end - 1 <= (--it)->second;
   };
-  for (const Json& sc : j["scopes"])
-    EXPECT_TRUE(sc["kind"] != "function" || sc["low"].is_null() || written(sc["low"], sc["high"]));
+  std::map<uint32_t, uint32_t> functions;  // low to high
+  std::vector<std::pair<uint32_t, uint32_t>> modules;
+  for (const Json& sc : j["scopes"]) {
+    if (sc["low"].is_null()) continue;
+    if (sc["kind"] == "module") modules.emplace_back(sc["low"], sc["high"]);
+    if (sc["kind"] != "function") continue;
+    EXPECT_TRUE(written(sc["low"], sc["high"]));
+    functions[sc["low"]] = sc["high"];
+  }
+  // A file with function code has statements; each lies in a module's code,
+  // a function's entry (type 3) is where a function's code begins, and the
+  // function's last statement ends where its code ends.
+  EXPECT_TRUE(functions.empty() || !j["lines"].empty());
+  std::set<uint32_t> ends;
   for (const Json& st : j["lines"])
-    EXPECT_TRUE(written(st["address"], st["address"].get<uint32_t>() + 1) &&
-                st["file_id"] < j["sources"].size());
+    ends.insert(st["address"].get<uint32_t>() + st["length"].get<uint32_t>());
+  for (const Json& st : j["lines"]) {
+    uint32_t at = st["address"];
+    bool inModule = std::any_of(modules.begin(), modules.end(),
+                                [at](auto m) { return m.first <= at && at < m.second; });
+    EXPECT_TRUE(written(at, at + 1) && inModule && st["file_id"] < j["sources"].size() &&
+                (st["type"] != 3 || (functions.count(at) && ends.count(functions[at]))))
+        << st;
+  }
+  // Every statement's address is found by an addr2line-style lookup.
+  std::vector<std::string> lookup = {"--json", object, "--addr"};
+  for (const Json& st : j["lines"]) lookup.push_back(std::to_string(st["address"].get<uint32_t>()));
+  if (!j["lines"].empty()) {
+    dumptest::ToolRun a = dumptest::RunDump(lookup, scratch);
+    ASSERT_EQ(a.status, 0) << a.err;
+    for (const Json& found : Json::parse(a.out)["lookups"]["addresses"])
+      EXPECT_TRUE(found["found"]) << found;
+  }
   // Every map entry is listed by --nm and found by --symbol at its address.
   EXPECT_TRUE(!*s.map || entries.size() > 200) << s.map;
   std::set<std::pair<std::string, uint32_t>> listed;
