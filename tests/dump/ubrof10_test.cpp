@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 
+#include "../../tools/dump/Format.h"
 #include "../../tools/dump/IntelHex.h"
 #include "RunTool.h"
 
@@ -134,12 +135,13 @@ TEST_P(Ubrof10, ReadAsTheLinkersOwnOutputsShow) {
   }
   // Every statement's address is found by an addr2line-style lookup.
   std::vector<std::string> lookup = {"--json", object, "--addr"};
-  for (const Json& st : j["lines"]) lookup.push_back(std::to_string(st["address"].get<uint32_t>()));
+  for (const Json& st : j["lines"]) lookup.push_back(dump::Hex(st["address"].get<uint32_t>()));
   if (!j["lines"].empty()) {
     dumptest::ToolRun a = dumptest::RunDump(lookup, scratch);
     ASSERT_EQ(a.status, 0) << a.err;
-    for (const Json& found : Json::parse(a.out)["lookups"]["addresses"])
-      EXPECT_TRUE(found["found"]) << found;
+    const Json answers = Json::parse(a.out);
+    EXPECT_EQ(answers["lookups"]["addresses"].size(), j["lines"].size());
+    for (const Json& found : answers["lookups"]["addresses"]) EXPECT_TRUE(found["found"]) << found;
   }
   // Every map entry is listed by --nm and found by --symbol at its address.
   EXPECT_TRUE(!*s.map || entries.size() > 200) << s.map;
