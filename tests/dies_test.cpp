@@ -73,6 +73,13 @@ LONG IntAttr(IMirlParser3* c, LONG die, LONG attr) {
   return v.lVal;
 }
 
+LONG Lookup(IMirlParser3* c, LONG parent, const std::string& name, LONG tag) {
+  Bstr b(name);
+  LONG die = -1;
+  EXPECT_EQ(c->LookupDie(parent, b.get(), tag, &die), S_OK);
+  return die;
+}
+
 class DieView : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(c.Parse(Program()), S_OK); }
@@ -121,4 +128,49 @@ TEST_F(DieView, AttributesOfScopesAndSymbols) {
   EXPECT_EQ(NameAttr(c.P3(), Scope(0)), "/home/me/main.c");
   // A module without files is named after itself.
   EXPECT_EQ(NameAttr(c.P3(), Scope(4)), "?hidden");
+}
+
+TEST_F(DieView, LookupsByPathFunctionAndVariable) {
+  const struct {
+    LONG parent;
+    const char* name;
+    LONG tag, die;
+  } cases[] = {
+      // clang-format off
+      // Modules by any of their files, in any letter case; with tag 0 a
+      // failed module search falls through to the functions, but never to
+      // the symbols.
+      {0, "C:\\src\\main.c", 0x11, Scope(0)}, {0, "c:\\SRC\\Main.C", 0x11, Scope(0)},
+      {0, "C:\\src\\main.h", 0, Scope(0)},    {0, "C:\\src\\other.c", 0x11, 0},
+      {0, "idle", 0, Scope(3)}, {0, "idle", 0x2E, Scope(3)}, {0, "idle", 0x11, 0},
+      {0, "counter", 0, 0}, {0, "counter", 0x34, Symbol(0)}, {0, "secret", 0x34, Symbol(5)},
+      // In a scope: children by name, variables of that scope only.
+      {Scope(0), "main", 0x2E, Scope(1)}, {Scope(1), "block3", 0x0B, Scope(2)},
+      {Scope(1), "local", 0x34, Symbol(3)}, {Scope(1), "counter", 0x34, 0},
+      {Scope(0), "counter", 0x34, Symbol(0)}, {Symbol(0), "x", 0, 0},
+      // clang-format on
+  };
+  for (const auto& k : cases)
+    EXPECT_EQ(Lookup(c.P3(), k.parent, k.name, k.tag), k.die) << k.name << " in " << k.parent;
+  Bstr from("C:\\src\\main.c"), to("/work/here/main.c");
+  ASSERT_EQ(c->RemapSourceFile(&from, &to), S_OK);
+  EXPECT_EQ(Lookup(c.P3(), 0, "/work/here/main.c", 0x11), Scope(0));  // after remapping
+  LONG die = -1;
+  EXPECT_EQ(c.P3()->LookupDie(0, nullptr, 0, &die), S_OK);
+  EXPECT_EQ(die, 0);
+}
+
+// After a parse the target is not known: the file does not name it.
+TEST(Lifecycle, TargetInfoIsNotImplementedAfterAParse) {
+  Component c;
+  Bstr name("old");
+  ULONG core = 5, model = 6;
+  EXPECT_EQ(c->GetTargetInfo(&name, &core, nullptr), E_POINTER);
+  EXPECT_EQ(c->GetTargetInfo(&name, &core, &model), PARSER_E_NOT_PARSED);
+  ubrofw::Writer w;
+  w.Start().Finish();
+  ASSERT_EQ(c.Parse(w), S_OK);
+  EXPECT_EQ(c->GetTargetInfo(&name, &core, &model), E_NOTIMPL);
+  EXPECT_TRUE(name.null());
+  EXPECT_EQ(core + model, 0u);
 }
