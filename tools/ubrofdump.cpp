@@ -26,13 +26,12 @@ struct Options {
   std::vector<std::string> files;
   std::string file;  // the one being read, for messages
   bool json = false;
-  bool all = false, summary = false, modules = false, scopes = false, symbols = false;
-  bool nm = false, globals = false, defined = false;
+  // The views and exports are bound straight to what the run is asked.
+  dump::Request req;
+  bool all = false, globals = false, defined = false;
   std::string sort = "address";
-  bool labels = false, types = false, sources = false, lines = false, memory = false;
   std::string range, memoryType = "program";
   std::vector<std::string> addresses, lineQueries, symbolQueries;
-  std::string ihex, eepromIhex, bin, elf, machine;
   std::vector<std::string> remaps;
   std::string baseDir;
   bool baseDirGiven = false;
@@ -121,17 +120,19 @@ int main(int argc, char** argv) {
 
   const char* views = "Views (combinable)";
   app.add_flag("-a,--all", o.all, "Every view below")->group(views);
-  app.add_flag("--summary", o.summary, "Version, time of build, counts, memory bounds (default)")
+  app.add_flag("--summary", o.req.summary,
+               "Version, time of build, counts, memory bounds (default)")
       ->group(views);
-  app.add_flag("-m,--modules", o.modules, "Modules with their code ranges and tool versions")
+  app.add_flag("-m,--modules", o.req.modules, "Modules with their code ranges and tool versions")
       ->group(views);
-  app.add_flag("-s,--scopes", o.scopes, "Scope tree: modules, functions, blocks, code ranges")
+  app.add_flag("-s,--scopes", o.req.scopes, "Scope tree: modules, functions, blocks, code ranges")
       ->group(views);
-  app.add_flag("-y,--symbols", o.symbols, "Symbols: location, class, type, scope, ranges")
+  app.add_flag("-y,--symbols", o.req.symbols, "Symbols: location, class, type, scope, ranges")
       ->group(views);
-  app.add_flag("--labels", o.labels, "Every name at each address, code before absolute constants")
+  app.add_flag("--labels", o.req.labels,
+               "Every name at each address, code before absolute constants")
       ->group(views);
-  app.add_flag("--nm", o.nm, "Symbols like nm: address, size, kind letter, memory, name")
+  app.add_flag("--nm", o.req.nm, "Symbols like nm: address, size, kind letter, memory, name")
       ->group(views);
   app.add_option("--sort", o.sort, "Order of --nm (default address)")
       ->type_name("address|name")
@@ -139,13 +140,13 @@ int main(int argc, char** argv) {
   app.add_flag("--globals", o.globals, "--nm lists file-level symbols only")->group(views);
   app.add_flag("--defined", o.defined, "--nm leaves out references to other modules' symbols")
       ->group(views);
-  app.add_flag("-t,--types", o.types, "Types: size, class, memory, members; memory attributes")
+  app.add_flag("-t,--types", o.req.types, "Types: size, class, memory, members; memory attributes")
       ->group(views);
-  app.add_flag("--sources", o.sources, "Source files: paths, time stamps, embedded flag")
+  app.add_flag("--sources", o.req.sources, "Source files: paths, time stamps, embedded flag")
       ->group(views);
-  app.add_flag("-l,--lines", o.lines, "Statement table: address, length, file:line:column")
+  app.add_flag("-l,--lines", o.req.lines, "Statement table: address, length, file:line:column")
       ->group(views);
-  app.add_flag("--memory", o.memory, "Memory images: bounds and written runs")->group(views);
+  app.add_flag("--memory", o.req.memory, "Memory images: bounds and written runs")->group(views);
   app.add_option("--range", o.range, "Hex dump of START:END (END excluded) or START+LEN")
       ->type_name("RANGE")
       ->group(views);
@@ -173,20 +174,20 @@ int main(int argc, char** argv) {
       ->group(lookups);
 
   const char* exports = "Export (like objcopy)";
-  app.add_option("--ihex", o.ihex, "Program memory as Intel HEX, exactly the written bytes")
+  app.add_option("--ihex", o.req.ihex, "Program memory as Intel HEX, exactly the written bytes")
       ->type_name("OUT")
       ->group(exports);
-  app.add_option("--eeprom-ihex", o.eepromIhex, "EEPROM as Intel HEX")
+  app.add_option("--eeprom-ihex", o.req.eepromIhex, "EEPROM as Intel HEX")
       ->type_name("OUT")
       ->group(exports);
-  app.add_option("--bin", o.bin, "Program memory as a raw image from its lowest address")
+  app.add_option("--bin", o.req.bin, "Program memory as a raw image from its lowest address")
       ->type_name("OUT")
       ->group(exports);
 
-  app.add_option("--elf", o.elf, "ELF executable with DWARF debug information")
+  app.add_option("--elf", o.req.elf, "ELF executable with DWARF debug information")
       ->type_name("OUT")
       ->group(exports);
-  app.add_option("--machine", o.machine, "Target of --elf instead of the file's")
+  app.add_option("--machine", o.req.machine, "Target of --elf instead of the file's")
       ->type_name("avr|msp430|8051|none")
       ->group(exports);
 
@@ -234,7 +235,7 @@ int main(int argc, char** argv) {
   }
   o.files.insert(o.files.end(), swallowed.begin(), swallowed.end());
   if (o.files.size() > 1 &&
-      !(o.ihex.empty() && o.eepromIhex.empty() && o.bin.empty() && o.elf.empty())) {
+      !(o.req.ihex.empty() && o.req.eepromIhex.empty() && o.req.bin.empty() && o.req.elf.empty())) {
     std::fprintf(stderr,
                  "ubrofdump: --ihex, --eeprom-ihex, --bin and --elf take one object file\n");
     return 2;
@@ -294,9 +295,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   elfx::Target target;
-  if (!o.machine.empty() && !elfx::TargetNamed(o.machine, &target)) {
+  if (!o.req.machine.empty() && !elfx::TargetNamed(o.req.machine, &target)) {
     std::fprintf(stderr, "ubrofdump: --machine %s: expected avr, msp430, 8051 or none\n",
-                 o.machine.c_str());
+                 o.req.machine.c_str());
     return 2;
   }
   unsigned memType = o.memoryType == "data" ? 2 : o.memoryType == "eeprom" ? 4 : 1;
@@ -311,19 +312,9 @@ int main(int argc, char** argv) {
   }
 
   if (o.all)
-    o.summary = o.modules = o.scopes = o.symbols = o.labels = o.nm = o.types = o.sources = o.lines =
-        o.memory = true;
-  dump::Request req;
-  req.summary = o.summary;
-  req.modules = o.modules;
-  req.scopes = o.scopes;
-  req.symbols = o.symbols;
-  req.labels = o.labels;
-  req.nm = o.nm;
-  req.types = o.types;
-  req.sources = o.sources;
-  req.lines = o.lines;
-  req.memory = o.memory;
+    o.req.summary = o.req.modules = o.req.scopes = o.req.symbols = o.req.labels = o.req.nm =
+        o.req.types = o.req.sources = o.req.lines = o.req.memory = true;
+  dump::Request& req = o.req;
   req.nmByName = o.sort == "name";
   req.nmGlobals = o.globals;
   req.nmDefined = o.defined;
@@ -334,15 +325,11 @@ int main(int argc, char** argv) {
   req.addresses = addresses;
   req.lineQueries = lineQueries;
   req.symbolNames = o.symbolQueries;
-  req.ihex = o.ihex;
-  req.eepromIhex = o.eepromIhex;
-  req.bin = o.bin;
-  req.elf = o.elf;
-  req.machine = o.machine;
-  bool anything = o.summary || o.modules || o.scopes || o.symbols || o.labels || o.nm || o.types ||
-                  o.sources || o.lines || o.memory || req.range || !addresses.empty() ||
-                  addressesFromInput || !lineQueries.empty() || !o.symbolQueries.empty() ||
-                  !o.ihex.empty() || !o.eepromIhex.empty() || !o.bin.empty() || !o.elf.empty();
+  bool anything = req.summary || req.modules || req.scopes || req.symbols || req.labels || req.nm ||
+                  req.types || req.sources || req.lines || req.memory || req.range ||
+                  !addresses.empty() || addressesFromInput || !lineQueries.empty() ||
+                  !o.symbolQueries.empty() || !req.ihex.empty() || !req.eepromIhex.empty() ||
+                  !req.bin.empty() || !req.elf.empty();
   if (!anything) req.summary = true;
   {
     dump::Charset probe;
