@@ -1,10 +1,12 @@
-// A parser object made through the class factory, as a host makes one; for
-// the tests, the fuzz target and the benchmarks. Aborts when the factory
-// fails: nothing after it could be measured.
+// What the tests, the fuzz target and the benchmarks all need: a parser
+// object made through the class factory, as a host makes one (aborting when
+// the factory fails: nothing after it could be measured), and automation
+// strings that free themselves.
 #ifndef MIRL_TESTS_NEWPARSER_H
 #define MIRL_TESTS_NEWPARSER_H
 
 #include <cstdlib>
+#include <string>
 
 #include "../platform/Platform.h"
 
@@ -19,5 +21,30 @@ inline IMirlParser* NewParser() {
   if (FAILED(hr) || !p) std::abort();
   return p;
 }
+
+namespace testsupport {
+
+// An automation string owned by its holder.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const std::string& s) : m_b(platform::AnsiToBstr(s)) {}
+  ~Bstr() { SysFreeString(m_b); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  BSTR* operator&() { return &m_b; }
+  BSTR get() const { return m_b; }
+  std::string str() const { return platform::BstrToAnsi(m_b); }
+  bool null() const { return m_b == nullptr; }
+  void reset(const std::string& s) {
+    SysFreeString(m_b);
+    m_b = platform::AnsiToBstr(s);
+  }
+
+ private:
+  BSTR m_b = nullptr;
+};
+
+}  // namespace testsupport
 
 #endif

@@ -23,27 +23,6 @@ std::string UniquePath(const std::string& stem, const std::string& ext = ".d90")
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::string ReadText(const std::string& path, bool* pbExists = nullptr);
 
-// An automation string owned by the test.
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(const std::string& s) : m_b(platform::AnsiToBstr(s)) {}
-  ~Bstr() { SysFreeString(m_b); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR* operator&() { return &m_b; }
-  BSTR get() const { return m_b; }
-  std::string str() const { return platform::BstrToAnsi(m_b); }
-  bool null() const { return m_b == nullptr; }
-  void reset(const std::string& s) {
-    SysFreeString(m_b);
-    m_b = platform::AnsiToBstr(s);
-  }
-
- private:
-  BSTR m_b = nullptr;
-};
-
 // A component made through the class factory, as a host makes it, that
 // releases itself. Tests ask it through its interfaces and the read API.
 class Component {

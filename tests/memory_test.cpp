@@ -143,13 +143,18 @@ TEST(MemoryRecords, FillValuesAroundGrowth) {
   w.Start().BegLib("m").Org(1, 0x1FFFE).AbsVar({0x12, 0x34}).Org(2, 0x10).AbsVar({7});
   w.Org(1, 0x20000).AbsVar({0xAB}).End().Finish();
   Component c;
+  EXPECT_EQ(c->SetDefaultDataValue(1, 0x11), PARSER_E_NOT_INITIALIZED);
+  EXPECT_EQ(c->Init(1), E_FAIL) << "events are not supported";
   ASSERT_EQ(c->Init(0), S_OK);
+  EXPECT_EQ(c->SetDefaultDataValue(8, 0x11), PARSER_E_BAD_MEMORY_TYPE);
   ASSERT_EQ(c->SetDefaultDataValue(1, 0x11), S_OK);  // used when the image grows
   ASSERT_EQ(c.Parse(w), S_OK);
   ASSERT_EQ(c->SetDefaultDataValue(1, 0x22), S_OK);
   ASSERT_EQ(c->SetDefaultDataValue(2, 0x00), S_OK);
+  ASSERT_EQ(c->SetDefaultDataValue(4, 0x44), S_OK);
   EXPECT_EQ(Read(c, 1, 0x1FFFD, 5), (Bytes{0xFF, 0x12, 0x34, 0xAB, 0x11}));
   EXPECT_EQ(Read(c, 1, 0x1FFFFF, 2), (Bytes{0x11, 0x22}));
   EXPECT_EQ(Read(c, 2, 0x11, 1), Bytes{0xFF});
   EXPECT_EQ(Read(c, 2, 4095, 2), (Bytes{0xFF, 0x00}));
+  EXPECT_EQ(Read(c, 4, 4095, 2), (Bytes{0xFF, 0x44}));
 }

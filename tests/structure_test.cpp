@@ -243,3 +243,37 @@ TEST(BlockArray, IndicesAcrossBlocksAndStableElements) {
   // A new element is made fresh, even at the start of a block.
   for (int i = 19; i < 24; ++i) EXPECT_TRUE(a.emplace_back().empty()) << i;
 }
+
+// The file's first records: the time of build is kept only when it is a
+// real date and time (1999-12-31 is day 36525); UBROF 9 and later are
+// refused, with the version message, and UBROF 8 is not.
+TEST(FileRecords, TimeOfBuildAndVersionLimits) {
+  const struct {
+    uint8_t sec, min, hour, day, month;
+    double date;
+  } stamps[] = {{59, 59, 23, 31, 12, 36525.0 + 86399.0 / 86400.0},
+                {0, 0, 0, 28, 2, 36219.0},
+                {60, 0, 0, 31, 12, 0},
+                {0, 60, 0, 31, 12, 0},
+                {0, 0, 24, 31, 12, 0},
+                {0, 0, 0, 32, 12, 0},
+                {0, 0, 0, 29, 2, 0},
+                {0, 0, 0, 1, 13, 0}};
+  for (const auto& k : stamps) {
+    ubrofw::Writer w;
+    w.BegFile1(k.sec, k.min, k.hour, k.day, k.month, 99).Version(8, 0, 2).BegLib("m").End();
+    Component c;
+    ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+    EXPECT_DOUBLE_EQ(c.Program().File().timeOfBuild, k.date)
+        << int(k.hour) << ":" << int(k.min) << ":" << int(k.sec) << " " << int(k.day) << "."
+        << int(k.month);
+  }
+  for (uint8_t version : {8, 9, 10}) {
+    ubrofw::Writer w;
+    w.BegFile1(0, 0, 0, 1, 1, 99).Version(version, 0, 0).BegLib("m").End();
+    testsupport::MessageCapture capture;
+    Component c;
+    EXPECT_EQ(c.Parse(w.Finish()), version < 9 ? S_OK : PARSER_E_INVALID_FILE);
+    EXPECT_EQ(testsupport::MessageCapture::count, version < 9 ? 0 : 1) << int(version);
+  }
+}

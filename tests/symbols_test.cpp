@@ -100,3 +100,61 @@ TEST_F(LocationRule, RegisterNumbersGiveTheFirstRegisterOfTheGroup) {
     EXPECT_EQ(std::make_tuple(l.Kind, l.MemType, l.Address), std::make_tuple(1, 16, k[1])) << k[0];
   }
 }
+
+// What a host is told about the program's symbols, one row per call.
+TEST_F(SymbolProgram, LabelsSymbolInfoAndLocationsAsAHostAsks) {
+  Bstr label;
+  EXPECT_EQ(c->LookupLabel(0x200, &label), S_OK);
+  EXPECT_EQ(label.str(), "main");
+  EXPECT_EQ(c->LookupLabel(0x201, &label), E_FAIL);
+  EXPECT_EQ(c->LookupLabel(0x200, nullptr), E_POINTER);
+
+  // GetSymbolInfo reports the name index where a scope id would be, and
+  // a null place for it is no error.
+  Bstr name;
+  ULONG scope = 0, type = 0;
+  ASSERT_EQ(c->GetSymbolInfo(kCounter, &name, &scope, &type), S_OK);
+  api::Symbol s;
+  ASSERT_TRUE(c.Program().GetSymbol(kCounter, &s));
+  EXPECT_EQ(std::make_tuple(name.str(), scope, type), std::make_tuple("counter", s.nameIndex, 0ul));
+  EXPECT_EQ(c->GetSymbolInfo(kMain, &name, nullptr, &type), S_OK);
+  EXPECT_EQ(name.str(), "main");
+
+  // Locations: the symbol's own, then the range in force at an address
+  // (a register from 0x100, data memory from 0x180); attribute 2 is data.
+  const struct {
+    uint32_t id, address;
+    unsigned kind, memType;
+    ULONG where;
+  } rows[] = {{kLocalCount, 0xFFFFFFFF, 2, 0x77, 4},
+              {kLocalCount, 0xFF, 2, 0x77, 4},
+              {kLocalCount, 0x100, 1, 16, 24},
+              {kLocalCount, 0x17F, 1, 16, 24},
+              {kLocalCount, 0x180, 1, 2, 0x60},
+              {kCounter, 0, 1, 2, 0x60},
+              {kMain, 0, 1, 1, 0x200},
+              {kAnswer, 0, 3, 0x77, 42},
+              {kPort, 0, 1, 1, 0x40}};
+  for (const auto& r : rows) {
+    unsigned char kind = 0, mem = 0x77;
+    ULONG where = 0;
+    ASSERT_EQ(c->GetSymbolLocation(r.id, r.address, &kind, &where, &mem), S_OK);
+    EXPECT_EQ(std::make_tuple(unsigned(kind), unsigned(mem), where),
+              std::make_tuple(r.kind, r.memType, r.where))
+        << r.id << " at " << r.address;
+  }
+}
+
+// The eeprom attribute means eeprom for tools of version 2.0 and later;
+// earlier ones, and versions that are not numbers, put it in program memory.
+TEST(SymbolLocation, EepromAttributeByToolVersion) {
+  for (const auto& [version, mem] :
+       {std::pair<std::string, unsigned>{"1.99", 1}, {"2.0", 4}, {"2.01", 4}, {"v2", 1}}) {
+    Component c;
+    ASSERT_EQ(c.Parse(Program(version)), S_OK);
+    unsigned char kind = 0, memType = 0;
+    ULONG where = 0;
+    ASSERT_EQ(c->GetSymbolLocation(kPort, 0, &kind, &where, &memType), S_OK);
+    EXPECT_EQ(unsigned(memType), mem) << version;
+  }
+}

@@ -311,3 +311,59 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
   EXPECT_TRUE(is.function[111 - 100]);
   EXPECT_FALSE(is.function[101 - 100]);
 }
+
+// GetRefferedType and GetStructuralMember look through typedefs and
+// qualifiers: to what a pointer, array or bit field refers (and in which
+// memory), and to a structure's members by index or by name.
+TEST(TypeMethods, ReferredTypesAndMembersLookThroughTypedefsAndQualifiers) {
+  Writer w = EveryKind();
+  w.TypeTypedef(136, 101, kNone).TypePointer(137, 6, 31).TypeQualified36(138, 0x02, 117);
+  Component c;
+  ASSERT_EQ(c.Parse(w.Finish()), S_OK);
+  const struct {
+    ULONG id;
+    HRESULT hr;
+    ULONG type, mem;
+  } referred[] = {{101, S_OK, 100, kMemData},
+                  {136, S_OK, 100, kMemData},
+                  {102, S_OK, 6, kMemData},
+                  {103, S_OK, 102, kMemData},
+                  {113, S_OK, 6, kMemData},
+                  {137, S_OK, 6, kMemProgram},
+                  {129, S_OK, 6, kMemProgram},
+                  {130, S_OK, 6, kMemData},
+                  {107, S_OK, 5, kMemData},
+                  {104, E_FAIL, kMark, kMark},
+                  {117, E_FAIL, kMark, kMark},
+                  {111, E_FAIL, kMark, kMark},
+                  {119, E_FAIL, kMark, kMark},
+                  {118, E_FAIL, kMark, kMark},
+                  {139, PARSER_E_BAD_ID, kMark, kMark}};
+  for (const auto& r : referred) {
+    ULONG type = kMark, mem = kMark;
+    HRESULT hr = c->GetRefferedType(r.id, &type, &mem);
+    EXPECT_EQ(std::make_tuple(hr, type, mem), std::make_tuple(r.hr, r.type, r.mem)) << r.id;
+  }
+  const struct {
+    ULONG id, index;
+    const char* name;  // asked for when index is 0xFFFFFFFF, told otherwise
+    HRESULT hr;
+    ULONG type, offset;
+  } members[] = {{104, 1, "y", S_OK, 6, 2},
+                 {117, 0, "x", S_OK, 6, 0},
+                 {138, kNone, "y", S_OK, 6, 2},
+                 {104, kNone, "x", S_OK, 6, 0},
+                 {105, kNone, "b", S_OK, 2, 0},
+                 {104, kNone, "xx", E_FAIL, kMark, kMark},
+                 {104, kNone, "", E_FAIL, kMark, kMark},
+                 {104, 2, "", E_FAIL, kMark, kMark},
+                 {102, 0, "", E_FAIL, kMark, kMark}};
+  for (const auto& m : members) {
+    Bstr name(m.index == kNone ? m.name : "");
+    ULONG type = kMark, offset = kMark;
+    HRESULT hr = c->GetStructuralMember(m.id, &name, m.index, &type, &offset);
+    EXPECT_EQ(std::make_tuple(hr, type, offset, m.index == kNone ? m.name : name.str()),
+              std::make_tuple(m.hr, m.type, m.offset, std::string(m.name)))
+        << m.id << "." << m.index;
+  }
+}

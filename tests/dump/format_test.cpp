@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "../../tools/dump/IntelHex.h"
 
 using namespace dump;
@@ -38,20 +40,51 @@ TEST(DumpIntelHex, RecordsCarryTheirChecksum) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
 }
 
+TEST(DumpIntelHex, UpperAddressRecordsAndARoundTrip) {
+  // Across a 64 KiB boundary, then back below it: each change of the upper
+  // address bits has its type 04 record (checksums 0x100 minus 02+04+hi+lo).
+  std::vector<MemoryRun> runs = {{0x1FFF8, {}}, {0x10, {0xAB}}};
+  for (int i = 0; i < 20; ++i) runs[0].bytes.push_back(uint8_t(0xF0 + i));
+  const std::string text = WriteIntelHex(runs);
+  const char* starts[] = {":020000040001F9", ":08FFF800", ":020000040002F8", ":0C000000",
+                          ":020000040000FA", ":01001000", ":00000001FF"};
+  size_t at = 0;
+  for (const char* start : starts) {
+    EXPECT_EQ(text.compare(at, strlen(start), start), 0) << text.substr(at);
+    at = text.find('\n', at) + 1;
+  }
+  std::map<uint32_t, uint8_t> read, expected = {{0x10, 0xAB}};
+  for (int i = 0; i < 20; ++i) expected[0x1FFF8 + i] = uint8_t(0xF0 + i);
+  std::string why;
+  ASSERT_TRUE(ReadIntelHex(text, &read, &why)) << why;
+  EXPECT_EQ(read, expected);
+}
+
 TEST(DumpIntelHex, ReaderKnowsSegmentAddressesAndRefusesDamage) {
   std::map<uint32_t, uint8_t> read;
   std::string why;
-  // 02: segment 0x1000, i.e. base 0x10000; then one byte 0x55 at offset 0.
-  ASSERT_TRUE(ReadIntelHex(":020000021000EC\r\n\r\n:0100000055AA\r\n:00000001FF\r\n", &read, &why))
+  // 02: segment 0x1000, i.e. base 0x10000; then one byte 0x55 at offset 0,
+  // lower-case digits and a start address record between.
+  ASSERT_TRUE(ReadIntelHex(
+      ":020000021000EC\r\n\r\n:0400000500000000f7\n:01000000ff00\r\n:00000001FF\r\n", &read, &why))
       << why;
-  EXPECT_EQ(read, (std::map<uint32_t, uint8_t>{{0x10000, 0x55}}));
-
-  EXPECT_FALSE(ReadIntelHex(":03000000010203F8\n:00000001FF\n", &read, &why));
-  EXPECT_NE(why.find("line 1"), std::string::npos);
-  EXPECT_NE(why.find("checksum"), std::string::npos);
-  EXPECT_FALSE(ReadIntelHex(":03000000010203F7\n", &read, &why)) << "no end record";
-  EXPECT_FALSE(ReadIntelHex(":0300000001F7\n:00000001FF\n", &read, &why)) << "short record";
-  EXPECT_FALSE(ReadIntelHex("03000000010203F7\n", &read, &why)) << "no colon";
+  EXPECT_EQ(read, (std::map<uint32_t, uint8_t>{{0x10000, 0xFF}}));
+  const struct {
+    const char* text;
+    const char* why;
+  } bad[] = {{":03000000010203F8\n:00000001FF\n", "line 1: wrong checksum"},
+             {":03000000010203F7\n", "no end-of-file record"},
+             {":0300000001F7\n:00000001FF\n", "line 1: the record length"},
+             {"03000000010203F7\n", "line 1: not an Intel HEX record"},
+             {"\n:0G000000F7\n", "line 2: not a hexadecimal digit"},
+             {":0100000600F9\n", "line 1: unknown record type 6"},
+             {":0100000400FB\n", "line 1: an address record holds two bytes"},
+             {":0100000200FD\n", "line 1: an address record holds two bytes"}};
+  for (const auto& k : bad) {
+    why.clear();
+    EXPECT_FALSE(ReadIntelHex(k.text, &read, &why)) << k.text;
+    EXPECT_EQ(why.compare(0, strlen(k.why), k.why), 0) << why;
+  }
 }
 
 }  // namespace
