@@ -1,57 +1,17 @@
 // libFuzzer target of ubrofdump: every view, lookup and export of the tool,
 // text and JSON, on any bytes read as an object file. The JSON document is
 // dumped strictly, so that a name that is not UTF-8 there is a finding.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
 #include <string>
 
+#include "../tests/ScratchFolder.h"
 #include "dump/Run.h"
 
-namespace {
-
-struct Folder {
-  std::string dir;
-  Folder() {
-    struct stat st;
-    std::string base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-    std::string templ = base + "/ubrofdump-fuzz-XXXXXX";
-    dir = mkdtemp(&templ[0]) ? templ : base;
-  }
-  // Everything a run left: the input, the exports and extracted sources.
-  void Clear(const std::string& path) const {
-    DIR* d = opendir(path.c_str());
-    if (!d) return;
-    while (const dirent* e = readdir(d)) {
-      if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-      std::string child = path + "/" + e->d_name;
-      if (unlink(child.c_str()) != 0) {
-        Clear(child);
-        rmdir(child.c_str());
-      }
-    }
-    closedir(d);
-  }
-};
-
-const Folder& TheFolder() {
-  static Folder folder;
-  return folder;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Folder& folder = TheFolder();
-  std::string path = folder.dir + "/input.d90";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  bool written = std::fwrite(data, 1, size, f) == size;
-  if (std::fclose(f) != 0 || !written) return 0;
+  const std::string dir = scratch::Folder(), path = dir + "/input.d90";
+  if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), long(size)))
+    return 0;
 
   dump::Session session;
   // Odd sizes read names through iconv, even ones by the default.
@@ -72,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.symbolNames = {"main"};
     if (!session.Symbols().empty())
       r.symbolNames.push_back(session.SymbolName(uint32_t(size % session.Symbols().size())));
-    r.ihex = folder.dir + "/out.hex";
-    r.bin = folder.dir + "/out.bin";
-    r.elf = folder.dir + "/out.elf";
+    r.ihex = dir + "/out.hex";
+    r.bin = dir + "/out.bin";
+    r.elf = dir + "/out.elf";
     dump::Json doc;
     std::string text;
     std::vector<std::string> errors;
@@ -87,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string json = doc.dump(2);
     if (json.empty() || text.empty()) std::abort();
   }
-  folder.Clear(folder.dir);
+  scratch::Clear();  // the input, the exports and extracted sources
   return 0;
 }

@@ -5,39 +5,19 @@
 #include <fstream>
 #include <sstream>
 
+#include "ScratchFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace testsupport {
 
 namespace {
-struct TempRoot {
-  std::string path;
-  TempRoot() {
-    fs::path base = fs::temp_directory_path() / "mirl-tests";
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    for (unsigned i = 0;; ++i) {
-      fs::path p = base / ("run" + std::to_string(std::rand()) + "-" + std::to_string(i));
-      if (fs::create_directory(p, ec)) {
-        path = p.string();
-        break;
-      }
-    }
-  }
-  ~TempRoot() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
 // platform::Mutex, not std::mutex: the Windows test build has no std::mutex.
 platform::Mutex g_mutex;
 unsigned g_counter = 0;
 }  // namespace
 
-std::string TempDir() {
-  static TempRoot root;
-  return root.path;
-}
+std::string TempDir() { return scratch::Folder(); }
 
 std::string UniquePath(const std::string& stem, const std::string& ext) {
   platform::MutexLock lock(g_mutex);

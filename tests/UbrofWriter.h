@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,10 +77,6 @@ class Writer {
     return Word(l);
   }
   Writer& Raw(const std::vector<uint8_t>& b) {
-    bytes.insert(bytes.end(), b.begin(), b.end());
-    return *this;
-  }
-  Writer& Raw(std::initializer_list<uint8_t> b) {
     bytes.insert(bytes.end(), b.begin(), b.end());
     return *this;
   }

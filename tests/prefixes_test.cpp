@@ -30,32 +30,6 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-// Prefixes are written to memory when the machine has a tmpfs, so that the
-// test measures the parser and not the disk. The folder goes at exit.
-struct MemoryFolderHolder {
-  std::string path;
-  MemoryFolderHolder() {
-    std::error_code ec;
-    if (fs::is_directory("/dev/shm", ec)) {
-      std::string unique = fs::path(testsupport::UniquePath("p", "")).filename().string();
-      fs::path p =
-          fs::path("/dev/shm") /
-          ("mirl-prefixes-" + fs::path(testsupport::TempDir()).filename().string() + "-" + unique);
-      if (fs::create_directories(p, ec)) path = p.string();
-    }
-    if (path.empty()) path = testsupport::TempDir();
-  }
-  ~MemoryFolderHolder() {
-    std::error_code ec;
-    if (path.rfind("/dev/shm/", 0) == 0) fs::remove_all(path, ec);
-  }
-};
-
-const std::string& MemoryFolder() {
-  static MemoryFolderHolder holder;
-  return holder.path;
-}
-
 struct Record {
   uint64_t Offset;
   int Tag;
@@ -177,7 +151,8 @@ size_t CheckPrefixes(const std::string& file, bool wholeFileParses, std::set<int
   std::vector<uint8_t> bytes = ReadBytes(file);
   EXPECT_FALSE(bytes.empty()) << file;
   if (bytes.empty()) return 0;
-  std::string path = (fs::path(MemoryFolder()) / "prefix.d90").string();
+  // In memory where there is a tmpfs: the test measures the parser, not the disk.
+  std::string path = (fs::path(testsupport::TempDir()) / "prefix.d90").string();
   testsupport::MessageCapture quiet;  // files of later versions show their message
 
   // The whole file, and every query over what it holds.

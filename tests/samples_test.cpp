@@ -251,10 +251,6 @@ TEST_P(RealFile, EveryEnumerationAnswersUpToItsCount) {
   for (LONG die : rootSymbols) EXPECT_GT(ULONG(die), scopes);
 }
 
-// ---- Program memory against the linker's Intel HEX output ---------------------
-
-// ---- Public symbols against the linker's map listing ------------------------------
-
 // ---- Statements and the address/line lookups ---------------------------------------
 
 TEST_P(RealFile, StatementsLieInProgramMemoryAndMapBackToThemselves) {

@@ -1,14 +1,19 @@
-// The entries of an IAR linker map (.map), the oracle of the sample tests.
+// The linker's own outputs, the oracles of the sample tests: its map (.map)
+// and its memory images.
 #ifndef MIRL_TESTS_DUMP_MAPFILE_H
 #define MIRL_TESTS_DUMP_MAPFILE_H
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "../../tools/dump/IntelHex.h"
 #include "RunTool.h"
 
 namespace dumptest {
@@ -40,6 +45,24 @@ inline std::vector<std::tuple<std::string, uint32_t, bool>> MapEntries(
                        std::stoul(line.substr(35, 8), nullptr, 16), code);
   }
   return out;
+}
+
+// Intel HEX, or TI-TXT: "@hhhh" sets the address, hex bytes follow, "q" ends.
+inline std::map<uint32_t, uint8_t> ReadImage(const std::filesystem::path& path) {
+  std::map<uint32_t, uint8_t> bytes;
+  std::string text = dumptest::Slurp(path.string()), why;
+  if (path.extension() != ".txt") {
+    EXPECT_TRUE(dump::ReadIntelHex(text, &bytes, &why)) << path << why;
+    return bytes;
+  }
+  std::istringstream in(text);
+  uint32_t at = 0;
+  for (std::string w; in >> w && w != "q";)
+    if (w[0] == '@')
+      at = std::stoul(w.substr(1), nullptr, 16);
+    else
+      bytes[at++] = uint8_t(std::stoul(w, nullptr, 16));
+  return bytes;
 }
 
 }  // namespace dumptest

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../ScratchFolder.h"
+
 namespace dumptest {
 
 struct ToolRun {
@@ -31,29 +33,29 @@ inline std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
-// A fresh directory below the system's temporary directory.
+// A fresh directory in the process's scratch folder, which goes at exit.
 inline std::string ScratchDir(const std::string& name) {
   namespace fs = std::filesystem;
-  fs::path dir =
-      fs::temp_directory_path() / ("ubrofdump-test-" + std::to_string(::getpid()) + "-" + name);
+  fs::path dir = fs::path(scratch::Folder()) / name;
   std::error_code ec;
   fs::remove_all(dir, ec);
   fs::create_directories(dir, ec);
   return dir.string();
 }
 
+// A shell command run in dir: its exit status and what it printed.
+inline ToolRun Run(const std::string& command, const std::string& dir) {
+  std::string out = dir + "/.stdout", err = dir + "/.stderr";
+  int raw = std::system(
+      ("cd " + Quote(dir) + " && " + command + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+}
+
 // ubrofdump ARGS, run in dir.
 inline ToolRun RunDump(const std::vector<std::string>& args, const std::string& dir) {
-  std::string cmd = "cd " + Quote(dir) + " && " + Quote(UBROFDUMP_EXE);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  cmd += " >" + Quote(out) + " 2>" + Quote(err);
-  ToolRun r;
-  int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = Slurp(out);
-  r.err = Slurp(err);
-  return r;
+  std::string command = Quote(UBROFDUMP_EXE);
+  for (const std::string& a : args) command += " " + Quote(a);
+  return Run(command, dir);
 }
 
 }  // namespace dumptest

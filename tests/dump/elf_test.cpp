@@ -31,14 +31,8 @@ struct Export {
 
 // The exports live in one folder, removed when the tests end.
 std::string Scratch() {
-  static const struct Folder {
-    std::string path = dumptest::ScratchDir("elf");
-    ~Folder() {
-      std::error_code ec;
-      fs::remove_all(path, ec);
-    }
-  } folder;
-  return folder.path;
+  static const std::string dir = dumptest::ScratchDir("elf");
+  return dir;
 }
 
 // Each sample and the example, exported once.
@@ -69,12 +63,7 @@ const std::vector<Export>& Exports() {
 
 // A shell command's status and its output, both streams together.
 dumptest::ToolRun Shell(const std::string& command) {
-  dumptest::ToolRun r;
-  std::string out = Scratch() + "/.tool";
-  int raw = std::system((command + " >" + out + " 2>&1").c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = dumptest::Slurp(out);
-  return r;
+  return dumptest::Run("(" + command + ") 2>&1", Scratch());
 }
 
 bool Have(const std::string& tool) { return Shell("command -v " + tool).status == 0; }
@@ -157,12 +146,11 @@ TEST(ElfExport, TextEqualsTheLinkersHexOutput) {
       std::cout << stem << ".txt: an image of another link (docs/ubrof10.md), not compared\n";
     if (!fs::exists(hex)) continue;
     SCOPED_TRACE(e.object.string());
-    std::map<uint32_t, uint8_t> linker, exported;
-    std::string why;
-    ASSERT_TRUE(dump::ReadIntelHex(dumptest::Slurp(hex.string()), &linker, &why)) << why;
+    std::map<uint32_t, uint8_t> linker = dumptest::ReadImage(hex);
+    ASSERT_FALSE(linker.empty());
     Shell("objcopy -O ihex -j '.text*' " + dumptest::Quote(e.elf.string()) + " " +
           dumptest::Quote(e.elf.string() + ".hex"));
-    ASSERT_TRUE(dump::ReadIntelHex(dumptest::Slurp(e.elf.string() + ".hex"), &exported, &why));
+    std::map<uint32_t, uint8_t> exported = dumptest::ReadImage(e.elf.string() + ".hex");
     for (const auto& [address, byte] : linker)
       ASSERT_TRUE(exported.count(address) && exported[address] == byte) << "address " << address;
     ++compared;

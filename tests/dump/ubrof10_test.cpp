@@ -10,7 +10,7 @@
 #include <set>
 
 #include "../../tools/dump/Format.h"
-#include "../../tools/dump/IntelHex.h"
+#include "MapFile.h"
 #include "RunTool.h"
 
 namespace fs = std::filesystem;
@@ -38,24 +38,6 @@ const Sample kSamples[] = {
 };
 
 void PrintTo(const Sample& s, std::ostream* os) { *os << s.file; }
-
-// Intel HEX, or TI-TXT: "@hhhh" sets the address, hex bytes follow, "q" ends.
-Bytes ReadImage(const fs::path& path) {
-  Bytes bytes;
-  std::string text = dumptest::Slurp(path.string()), why;
-  if (path.extension() != ".txt") {
-    EXPECT_TRUE(dump::ReadIntelHex(text, &bytes, &why)) << path << why;
-    return bytes;
-  }
-  std::istringstream in(text);
-  uint32_t at = 0;
-  for (std::string w; in >> w && w != "q";)
-    if (w[0] == '@')
-      at = std::stoul(w.substr(1), nullptr, 16);
-    else
-      bytes[at++] = uint8_t(std::stoul(w, nullptr, 16));
-  return bytes;
-}
 
 // Every ENTRY and LOCAL row of the map (no other line begins with 11
 // spaces and a name). A bit address "20.3" is bit 3 of byte 0x20 (8051:
@@ -94,8 +76,8 @@ TEST_P(Ubrof10, ReadAsTheLinkersOwnOutputsShow) {
   EXPECT_EQ(j["summary"]["read_with_learned_layouts"], true);
   for (auto [oracle, ours] : {std::pair(s.image, "p.hex"), std::pair(s.eeprom, "e.hex")}) {
     if (!*oracle) continue;
-    Bytes linker = ReadImage(dir / oracle), image;
-    for (auto [a, v] : ReadImage(fs::path(scratch) / ours))
+    Bytes linker = dumptest::ReadImage(dir / oracle), image;
+    for (auto [a, v] : dumptest::ReadImage(fs::path(scratch) / ours))
       image[s.banked && a > 0xFFFF ? (a >> 16) * 0x8000 + (a & 0xFFFF) - 0x8000 : a] = v;
     // docs/ubrof10.md: not the same link, which has another reset vector.
     auto reset = [](Bytes& b) { return b[0xFFFE] | b[0xFFFF] << 8; };
