@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "../tests/UbrofWriter.h"
+#include "../tests/Programs.h"
+#include "../tests/dump/Fixtures.h"
 
 namespace {
 
@@ -97,29 +98,6 @@ Writer Symbols() {
   return w.End().Finish();
 }
 
-// Every type kind the reader knows, sizes, pointer kinds and memory
-// attributes.
-Writer Types() {
-  Writer w;
-  w.Start().BegLib("m");
-  w.MemInfo(0, 2, 0x110, "data").MemInfo(1, 2, 0x150, "flash").MemInfo(3, 1, 0x08, "io");
-  w.MemInfo(4, 2, 0x210, "eeprom").SizeType(6, 4).SizeType(24, 3).DefPtrTypes();
-  w.TypePointer(100, 6).TypeArray16(101, 6, 20, 10).TypeArray41(102, 101, 200, 10);
-  w.TypeStruct17(103, "s", 4, {{0, "a", 6}, {2, "b", 100}});
-  w.TypeUnion18(104, "u", 2, {{"x", 6}, {"y", 2}});
-  w.ScopedName1("c", 0xFFFFFFFFu).ScopedName1("m", 0xFFFFFFFFu);
-  w.TypeComposite52(105, 0, 3, 4, 1, {{0, 1, 6, 0}});
-  w.TypeBitfield(106, 3, 2, 5).TypeFunction20(107, 6, 4, {6, 100});
-  w.TypeFunction35(108, 12, 0, 0, {}).TypeQualified21(109, 0x53, 6);
-  w.TypeQualified36(110, 0x8002, 103).TypeAttributed(111, 1, 6, 0x0F, {1, 2});
-  w.TypeAttributed(112, 3, 6, 0, {}, 43).TypePointer(113, 112).TypePointer(114, 6, 27);
-  w.TypeEnum44(115, 6, "e", {{"A", 0}, {"B", 1}}).TypeEnum51(116, 6, 0, 1, {{1, 5}});
-  w.TypeTypedef(117, 103, 1).TypePtrToMember(118, 6, 103).TypePointer(119, 6, 53);
-  w.TypeHead(120, 1).TypeHead(121, 99).Byte(0x52).Byte(0);
-  w.SymbolDef(1, 2, 0x60, "v", 111).SymbolDef(1, 0, 0x100, "f", 107);
-  return w.End().Finish();
-}
-
 // Type graphs and name links that refer to themselves.
 Writer Cycles() {
   Writer w;
@@ -130,37 +108,6 @@ Writer Cycles() {
   w.TypeAttributed(105, 200, 105, 0).TypePtrToMember(106, 106, 106);
   w.BlockBegin3(0).BlockBegin3(2).SymbolDef2(1, 0, 0, 1, 101).BlockEnd().BlockEnd();
   return w.End().Finish();
-}
-
-// A small whole program: two modules with files, functions, statements,
-// variables, labels and an exit.
-Writer Program() {
-  Writer w;
-  w.Start().Aux1(0, "2.10");
-  w.BegPgm("main").FileRef(0, "C:\\proj\\main.c").FileRef(1, "C:\\proj\\main.h");
-  w.TypeFunction20(100, 6, 0, {}).TypePointer(101, 2);
-  w.SymbolDef(1, 2, 0x60, "counter", 6).SymbolDef(2, 0, 0x100, "main", 100);
-  w.FuncBegin1("main", {{1, 2, 0x62, "p", 101, {}}}).Org(1, 0x100);
-  for (uint16_t line = 3; line < 8; ++line) w.SrcStat(line, 1, line, 12).AbsVar({1, 2});
-  w.BlockBegin1().SrcStat(8, 3, 9, 4).AbsVar({3, 4}).BlockEnd();
-  w.BlockEnd().End();
-  w.BegLib("util").FileRef(0, "C:\\proj\\util.c").SymbolDef(2, 0, 0x120, "exit", 100);
-  w.FuncBegin1("exit").Org(1, 0x120).SrcStat(2, 1, 2, 9).AbsVar({5, 6}).BlockEnd();
-  w.End();
-  return w.Finish();
-}
-
-// Records the reader refuses: the older scope records and later versions.
-Writer OldScope() {
-  Writer w;
-  w.Start().BegLib("m").FuncBegin();
-  return w.BlockBegin().End().Finish();
-}
-
-Writer LaterVersion() {
-  Writer w;
-  w.BegFile1(0, 0, 0, 1, 1, 120).Version(10, 0, 2);
-  return w.Finish();
 }
 
 }  // namespace
@@ -179,11 +126,15 @@ int main(int argc, char** argv) {
                {"sources", Sources},
                {"scopes", Scopes},
                {"symbols", Symbols},
-               {"types", Types},
+               {"types", testprograms::EveryKind},
                {"cycles", Cycles},
-               {"program", Program},
-               {"old-scope", OldScope},
-               {"later-version", LaterVersion}};
+               {"program", testprograms::SharedProgram},
+               {"edges", dumpfix::Edges},
+               {"eeprom", dumpfix::Eeprom},
+               {"old-scope", dumpfix::OldScopeRecord},
+               {"later-version", dumpfix::Newer},
+               {"cut", dumpfix::CutInsideRecord},
+               {"unknown-tag", dumpfix::UnknownTag}};
   for (const auto& seed : seeds) {
     std::string path = std::string(argv[1]) + "/seed-" + seed.name + ".d90";
     if (!seed.make().Save(path)) {

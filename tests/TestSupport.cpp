@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "ScratchFolder.h"
 
@@ -48,6 +49,20 @@ Component::~Component() {
   m_p3->Release();
   m_pMem->Release();
   m_p->Release();
+}
+
+std::vector<LONG> Component::Dies(LONG parent, LONG tag) const {
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(m_p3->GetDies(parent, tag, &v), S_OK);
+  std::vector<LONG> out;
+  if (v.vt != (VT_ARRAY | VT_I4)) return ADD_FAILURE() << "not an array of handles", out;
+  const SAFEARRAY* a = v.parray;  // zero-based, of 4-byte handles
+  EXPECT_EQ(std::make_tuple(a->rgsabound[0].lLbound, a->cbElements), std::make_tuple(0, 4u));
+  out.assign(static_cast<LONG*>(a->pvData),
+             static_cast<LONG*>(a->pvData) + a->rgsabound[0].cElements);
+  VariantClear(&v);
+  return out;
 }
 
 HRESULT Component::Parse(const ubrofw::Writer& w, const std::string& stem) {

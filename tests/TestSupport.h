@@ -36,6 +36,8 @@ class Component {
   IMirlParserMem* Mem() const { return m_pMem; }
   IMirlParser3* P3() const { return m_p3; }
   mirl::api::Program Program() const { return mirl::api::Program(m_p); }
+  // GetDies as a list of handles, checked to be a zero-based array of them.
+  std::vector<LONG> Dies(LONG parent, LONG tag) const;
 
   // Init and parse the writer's bytes; returns the status of ParseObjectFile.
   HRESULT Parse(const ubrofw::Writer& w, const std::string& stem = "t");

@@ -41,20 +41,6 @@ ubrofw::Writer Program() {
   return w;
 }
 
-std::vector<LONG> Dies(IMirlParser3* c, LONG parent, LONG tag) {
-  VARIANT v;
-  VariantInit(&v);
-  EXPECT_EQ(c->GetDies(parent, tag, &v), S_OK);
-  std::vector<LONG> out;
-  if (v.vt != (VT_ARRAY | VT_I4)) return ADD_FAILURE() << "not an array of handles", out;
-  const SAFEARRAY* a = v.parray;  // zero-based, of 4-byte handles
-  EXPECT_EQ(std::make_tuple(a->rgsabound[0].lLbound, a->cbElements), std::make_tuple(0, 4u));
-  out.assign(static_cast<LONG*>(a->pvData),
-             static_cast<LONG*>(a->pvData) + a->rgsabound[0].cElements);
-  VariantClear(&v);
-  return out;
-}
-
 std::string NameAttr(IMirlParser3* c, LONG die) {
   VARIANT v;
   VariantInit(&v);
@@ -105,7 +91,7 @@ TEST_F(DieView, SelectionByParentAndTag) {
       // clang-format on
   };
   for (const auto& [parent, tag, dies] : cases)
-    EXPECT_EQ(Dies(c.P3(), parent, tag), dies) << parent << " " << tag;
+    EXPECT_EQ(c.Dies(parent, tag), dies) << parent << " " << tag;
 }
 
 TEST_F(DieView, AttributesOfScopesAndSymbols) {

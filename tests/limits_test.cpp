@@ -25,10 +25,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 void ExpectUsableAfterFailure(Component& c) {
   DATE d = 0;
   EXPECT_EQ(c->GetTimeOfBuild(&d), PARSER_E_NOT_PARSED);
-  VARIANT v;
-  VariantInit(&v);
-  EXPECT_EQ(c.P3()->GetDies(0, 0, &v), S_OK);
-  VariantClear(&v);
+  c.Dies(0, 0);
   ULONG exitAddress = 0;
   EXPECT_EQ(c.Mem()->GetProgramExit(&exitAddress), E_FAIL);
 }

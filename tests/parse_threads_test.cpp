@@ -1,6 +1,7 @@
 // Components created, parsed and queried on many threads at once, as a
 // free-threaded host does: every component on its own thread, one parsed
-// component answering many threads, references counted from all of them.
+// component answering many threads, references counted from all of them,
+// host paths resolved through the one process-wide path cache.
 // Run under ThreadSanitizer by scripts/test.sh; the answers are checked
 // too, so that a race that corrupts a table shows in any build.
 #include <gtest/gtest.h>
@@ -10,34 +11,19 @@
 #include <thread>
 #include <vector>
 
+#include "../platform/Paths.h"
 #include "../source/PathIdentity.h"
+#include "Programs.h"
 #include "QueryDriver.h"
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;
 using testsupport::Bstr;
+using testsupport::Component;
 
 namespace {
 
 constexpr int kThreads = 6;
-
-// A program every thread can parse: no embedded sources, so that nothing is
-// written beside it while others read it.
-ubrofw::Writer SharedProgram() {
-  ubrofw::Writer w;
-  w.Start().Aux1(0, "2.10").MemInfo(0, 2, 0x110, "data");
-  w.BegPgm("main").FileRef(0, "C:\\proj\\main.c").FileRef(1, "C:\\proj\\io.h");
-  w.TypeStruct17(100, "pt", 4, {{0, "x", 6}, {2, "y", 6}}).TypePointer(101, 100);
-  w.TypeFunction20(102, 6, 0, {101});
-  w.SymbolDef(1, 2, 0x60, "origin", 100).SymbolDef(2, 0, 0x100, "main", 102);
-  w.FuncBegin1("main", {{1, 2, 0x64, "p", 101, {}}}).Org(1, 0x100);
-  for (uint16_t line = 3; line < 40; ++line) w.SrcStat(line, 1, line, 12).AbsVar({1, 2});
-  w.NewFile(1).SrcStat(7, 1, 7, 2).AbsVar({3, 4, 5});
-  w.BlockEnd().End();
-  w.BegLib("exit").FileRef(0, "C:\\proj\\exit.c").SymbolDef(2, 0, 0x200, "exit", 102);
-  w.FuncBegin1("exit").Org(1, 0x200).SrcStat(2, 1, 2, 9).AbsVar({6, 7}).BlockEnd().End();
-  return w.Finish();
-}
 
 // A thread's own program, with an embedded source extracted beside it.
 ubrofw::Writer OwnProgram(int index) {
@@ -79,11 +65,67 @@ int CheckShared(IMirlParser* c) {
   return wrong;
 }
 
+constexpr int kPathThreads = 8;
+constexpr int kRounds = 40;
+
+// One thread's work on the path cache; returns the number of wrong answers.
+int PathWork(int index, const std::string& dir, std::atomic<bool>& go) {
+  std::string stored = "C:\\build\\t" + std::to_string(index) + "\\main.c";
+  uint32_t base = 0x1000u * uint32_t(index + 1);
+  ubrofw::Writer w;
+  w.Start().BegLib("m").FileRef(0, stored).FileRef(1, "C:\\shared\\common.h").Org(1, base);
+  w.FuncBegin1("f");
+  for (int line = 1; line <= 20; ++line)
+    w.SrcStat(uint16_t(line), 1, uint16_t(line), 10).AbsVar({1, 2});
+  w.NewFile(1).SrcStat(7, 1, 7, 2).AbsVar({3, 4, 5});
+  w.File("emb.c", {"int x;"}).SrcStat(1, 1, 1, 5).AbsVar({6});
+  w.BlockEnd().End().Finish();
+  std::string obj = (fs::path(dir) / "prog.d90").string();
+  std::string host = (fs::path(dir) / "Main.c").string();
+  if (!w.Save(obj) || !testsupport::WriteFile(host, {'x'})) return 1000;
+
+  while (!go.load()) std::this_thread::yield();
+
+  int wrong = 0;
+  Component c;
+  if (c.ParsePath(obj) != S_OK) return 1000;
+  Bstr oldPath(stored), newPath(host);
+  if (c->RemapSourceFile(&oldPath, &newPath) != S_OK) ++wrong;
+  std::string upper = host, swapped = host;
+  for (char& ch : upper) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+  for (char& ch : swapped) ch = ch == '/' ? '\\' : ch == '\\' ? '/' : ch;
+  const std::string queries[] = {host, upper, swapped};
+
+  for (int round = 0; round < kRounds; ++round) {
+    ULONG line = ULONG(round % 20);
+    ULONG address = 0;
+    Bstr q(queries[round % 3]);
+    if (c->GetProgMemAddressFromSource(&q, line, 0, &address) != S_OK || address != base + 2 * line)
+      ++wrong;
+    Bstr common("c:/SHARED/common.h");  // not mapped, not the stored spelling
+    if (c->GetProgMemAddressFromSource(&common, 6, 0, &address) != E_FAIL) ++wrong;
+    Bstr path;
+    ULONG l, col, le, ce, start;
+    if (c->GetSourceFromProgMemAddress(base + 2 * line + 1, &path, &l, &col, &le, &ce, &start) !=
+            S_OK ||
+        path.str() != host || l != line || start != base + 2 * line)
+      ++wrong;
+    // Unique resolutions keep the cache evicting while others read it.
+    for (int k = 0; k < 8; ++k) {
+      mirl::PathIdentity id("t" + std::to_string(index) + "r" + std::to_string(round) + "k" +
+                                std::to_string(k) + ".c",
+                            dir);
+      if (id.Info().FullPath.empty()) ++wrong;
+    }
+  }
+  return wrong;
+}
+
 }  // namespace
 
 TEST(ParseThreads, ManyComponentsParsedAndQueriedAtOnce) {
   std::string shared = testsupport::UniquePath("shared");
-  ASSERT_TRUE(SharedProgram().Save(shared));
+  ASSERT_TRUE(testprograms::SharedProgram().Save(shared));
   std::vector<std::string> own;
   for (int i = 0; i < kThreads; ++i) {
     std::string dir = testsupport::UniquePath("own", "");
@@ -137,7 +179,7 @@ TEST(ParseThreads, ManyComponentsParsedAndQueriedAtOnce) {
 
 TEST(ParseThreads, OneParsedComponentAnswersManyThreads) {
   testsupport::Component c;
-  ASSERT_EQ(c.Parse(SharedProgram()), S_OK);
+  ASSERT_EQ(c.Parse(testprograms::SharedProgram()), S_OK);
   const ULONG held = c->AddRef() - 1;  // the test's own references
   c->Release();
   std::atomic<bool> go{false};
@@ -169,4 +211,34 @@ TEST(ParseThreads, OneParsedComponentAnswersManyThreads) {
   // Only the test's own references are left.
   EXPECT_EQ(c->AddRef(), held + 1);
   EXPECT_EQ(c->Release(), held);
+}
+
+TEST(PathsThreads, ComponentsShareThePathCacheSafely) {
+  std::vector<std::string> dirs;
+  for (int i = 0; i < kPathThreads; ++i) {
+    dirs.push_back(testsupport::UniquePath("thread", ""));
+    fs::create_directories(dirs.back());
+  }
+  std::atomic<bool> go{false};
+  std::vector<int> wrong(kPathThreads, -1);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kPathThreads; ++i)
+    threads.emplace_back([&, i] { wrong[size_t(i)] = PathWork(i, dirs[size_t(i)], go); });
+  go = true;
+  for (std::thread& t : threads) t.join();
+  for (int i = 0; i < kPathThreads; ++i) EXPECT_EQ(wrong[size_t(i)], 0) << "thread " << i;
+  EXPECT_LE(mirl::PathInfoCache::Instance().Size(), mirl::PathInfoCache::kCapacity);
+  // Every thread extracted its own embedded file beside its own object file.
+  for (const std::string& d : dirs)
+    EXPECT_EQ(testsupport::ReadText((fs::path(d) / "embedded_source" / "emb_emb.c").string()),
+              "int x;\r\n");
+}
+
+// Platform services seen from more than one thread.
+TEST(Threads, IdsDifferBetweenThreads) {
+  unsigned long mine = platform::CurrentThreadId(), other = 0;
+  std::thread t([&] { other = platform::CurrentThreadId(); });
+  t.join();
+  EXPECT_NE(mine, other);
+  EXPECT_NE(mine, 0ul);
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <tuple>
 
+#include "Programs.h"
 #include "TestSupport.h"
 
 using namespace mirl;
@@ -51,58 +52,6 @@ void CheckTypes(Component& c, const std::vector<Expect>& rows) {
   }
 }
 
-// Memory attributes 0 "near" (pointer size 2), 1 "eeprom" (3), 2 "ifunc"
-// (3, i/o flag set) and a file that uses every kind of type record. Names
-// made by t_scoped_name come first: 0 "Klass", 1 "m", 2 "Shade", 3 "Point_t".
-Writer EveryKind() {
-  Writer w;
-  w.Start()
-      .MemInfo(0, 2, 0, "near")
-      .MemInfo(1, 3, 0, "eeprom")
-      .MemInfo(2, 3, 0x08, "ifunc")
-      .ScopedName1("Klass", kNone)
-      .ScopedName1("m", kNone)
-      .ScopedName1("Shade", kNone)
-      .ScopedName1("Point_t", kNone)
-      .TypeAttributed(100, 0, 6, 0x01)  // int const, in "near"
-      .TypePointer(101, 100)
-      .TypeArray16(102, 6, 6, 3)
-      .TypeArray41(103, 102, 24, 4)
-      .TypeStruct17(104, "point", 4, {{0, "x", 6}, {2, "y", 6}})
-      .TypeUnion18(105, "u", 2, {{"a", 6}, {"b", 2}})
-      .TypeComposite52(106, 0, 3, 8, 1, {{4, 1, 104, 7}})
-      .TypeBitfield(107, 2, 3, 5)
-      .TypeBitfield(108, 1, 7, 5)
-      .TypeFunction20(109, 6, 0, {2, 6})
-      .TypeFunction35(110, 12, 0x04, 0x12345678, {})
-      .TypeQualified21(111, 0x07, 6)
-      .TypeQualified36(112, 0x124, 1)  // volatile, memory code 0x12 (near)
-      .TypePointer(113, 6, 24)
-      .TypeAttributed(114, 1, 8, 0x0F, {}, 43)  // hidden: no qualifiers shown
-      .TypeEnum44(115, 1, "color", {{"red", 0}, {"green", 1}})
-      .TypeEnum51(116, 6, 2, 0, {})
-      .TypeTypedef(117, 104, 3)
-      .TypePtrToMember(118, 100, 106)
-      .TypePointer(119, 6, 53)
-      .TypeHead(120, 2)
-      .TypeAttributed(122, 0, 12, 0)  // void in "near"
-      .TypePointer(121, 122)
-      .TypePointer(123, 114)
-      .TypePointer(124, 6)                  // pointee without a memory attribute
-      .TypeQualified36(125, 0x220, 6)       // memory code 0x22: far func
-      .TypeQualified36(126, 0x150, 6)       // memory code 0x15: flash
-      .TypeAttributed(127, 255, 126, 0x0E)  // no attribute: the inner memory stands
-      .TypeAttributed(128, 2, 6, 0x02)
-      .TypePointer(129, 6, 32)
-      .TypePointer(130, 6, 29)
-      .TypeArray41(131, 6, 0, 0x80000000u)
-      .TypeQualified21(132, 0x50, 6)  // i/o object
-      .TypeQualified36(133, 0x8000, 109)
-      .TypeAttributed(134, 99, 6, 0)  // attribute number beyond the table
-      .TypeHead(135, 1);              // claims to be predefined
-  return w;
-}
-
 // How symbols of the given types behave: a symbol of function type is no
 // variable of its module's entry, and one of i/o type lies in i/o memory.
 struct Predicates {
@@ -116,19 +65,15 @@ Predicates TypePredicates(Writer w, const std::vector<uint16_t>& ids) {
   Component c;
   Predicates out;
   EXPECT_EQ(c.Parse(w.End().Finish()), S_OK);
-  VARIANT v;  // the module's variables: the symbols' dies follow the one scope's
-  VariantInit(&v);
-  EXPECT_EQ(c.P3()->GetDies(1, 0x34, &v), S_OK);
-  const LONG* dies = static_cast<const LONG*>(v.parray->pvData);
-  const ULONG n = v.parray->rgsabound[0].cElements;
+  // The module's variables: the symbols' dies follow the one scope's.
+  const std::vector<LONG> dies = c.Dies(1, 0x34);
   for (size_t i = 0; i < ids.size(); ++i) {
-    out.function.push_back(std::find(dies, dies + n, LONG(2 + i)) == dies + n);
+    out.function.push_back(std::find(dies.begin(), dies.end(), LONG(2 + i)) == dies.end());
     unsigned char kind = 0, mem = 0;
     ULONG address = 0;
     c->GetSymbolLocation(ULONG(i), 0, &kind, &address, &mem);
     out.io.push_back(mem == 8);
   }
-  VariantClear(&v);
   return out;
 }
 
@@ -136,7 +81,7 @@ Predicates TypePredicates(Writer w, const std::vector<uint16_t>& ids) {
 
 TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   Component c;
-  ASSERT_EQ(c.Parse(EveryKind().Finish()), S_OK);
+  ASSERT_EQ(c.Parse(testprograms::EveryKind().Finish()), S_OK);
   CheckTypes(c, {{100, "int const", 1, 2, 0, 2, 2},
                  {101, "int const *", 5, 2, 1, 2, 0},
                  {102, "int[3]", 6, 6, 3, 2, 0},
@@ -180,13 +125,13 @@ TEST(TypeTable, EveryKindHasItsNameAndAttributes) {
   ASSERT_EQ(attrs.size(), 3u);
   EXPECT_EQ(attrs[1].memType, 4);
   EXPECT_EQ(attrs[2].memType, 1);
-  Predicates is = TypePredicates(EveryKind(), {133, 101, 132, 128, 100});
+  Predicates is = TypePredicates(testprograms::EveryKind(), {133, 101, 132, 128, 100});
   EXPECT_EQ(is.function, (std::vector<bool>{true, false, false, false, false}));
   EXPECT_EQ(is.io, (std::vector<bool>{true, false, true, true, false}));
 }
 
 TEST(TypeTable, SizeRecordsChangeBasicTypesAndPointerKinds) {
-  Writer w = EveryKind();
+  Writer w = testprograms::EveryKind();
   w.SizeType(6, 4).SizeType(24, 3).SizeType(29, 2).SizeType(10, 8).SizeType(200, 5).DefPtrTypes();
   Component c;
   ASSERT_EQ(c.Parse(w.Finish()), S_OK);
@@ -316,7 +261,7 @@ TEST(TypeMethods, CyclicTypeGraphsAnswerPromptly) {
 // qualifiers: to what a pointer, array or bit field refers (and in which
 // memory), and to a structure's members by index or by name.
 TEST(TypeMethods, ReferredTypesAndMembersLookThroughTypedefsAndQualifiers) {
-  Writer w = EveryKind();
+  Writer w = testprograms::EveryKind();
   w.TypeTypedef(136, 101, kNone).TypePointer(137, 6, 31).TypeQualified36(138, 0x02, 117);
   Component c;
   ASSERT_EQ(c.Parse(w.Finish()), S_OK);

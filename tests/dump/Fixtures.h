@@ -119,52 +119,39 @@ inline ubrofw::Writer Eeprom() {
   return w;
 }
 
-// ---- files a person cannot use, and where each goes wrong.
-struct Damaged {
-  ubrofw::Writer w;
-  size_t recordOffset = 0;  // the failing record's tag byte
-};
-
+// ---- files a person cannot use.
 // A module record whose name runs past the end of the file.
-inline Damaged CutInsideRecord() {
-  Damaged d;
-  d.w.Start();
-  d.recordOffset = d.w.Size();
-  d.w.BegLib("a_long_module_name");
-  d.w.bytes.resize(d.w.Size() - 5);
-  return d;
+inline ubrofw::Writer CutInsideRecord() {
+  ubrofw::Writer w;
+  w.Start().BegLib("a_long_module_name");
+  w.bytes.resize(w.Size() - 5);
+  return w;
 }
 
 // A complete module, then nothing: the end record is missing.
-inline Damaged MissingEnd() {
-  Damaged d;
-  d.w.Start().BegLib("m").End();
-  d.recordOffset = d.w.Size();
-  return d;
+inline ubrofw::Writer MissingEnd() {
+  ubrofw::Writer w;
+  w.Start().BegLib("m").End();
+  return w;
 }
 
-inline Damaged UnknownTag() {
-  Damaged d;
-  d.w.Start().BegLib("m");
-  d.recordOffset = d.w.Size();
-  d.w.Byte(0x99).Zeros(3).End().Finish();
-  return d;
+inline ubrofw::Writer UnknownTag() {
+  ubrofw::Writer w;
+  w.Start().BegLib("m").Byte(0x99).Zeros(3).End().Finish();
+  return w;
 }
 
-inline Damaged OldScopeRecord() {
-  Damaged d;
-  d.w.Start().BegLib("m");
-  d.recordOffset = d.w.Size();
-  d.w.FuncBegin().BlockEnd().End().Finish();
-  return d;
+inline ubrofw::Writer OldScopeRecord() {
+  ubrofw::Writer w;
+  w.Start().BegLib("m").FuncBegin().BlockEnd().End().Finish();
+  return w;
 }
 
-inline Damaged Newer() {
-  Damaged d;
-  d.w.BegFile1(0, 0, 12, 1, 1, 120);
-  d.recordOffset = d.w.Size();
-  d.w.Version(11, 0, 6).Finish();  // 10 is read (ParseAnyVersion); 11 is not
-  return d;
+// 10 is read (ParseAnyVersion); 11 is not.
+inline ubrofw::Writer Newer() {
+  ubrofw::Writer w;
+  w.BegFile1(0, 0, 12, 1, 1, 120).Version(11, 0, 6).Finish();
+  return w;
 }
 
 }  // namespace dumpfix

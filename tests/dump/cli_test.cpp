@@ -24,10 +24,6 @@ struct DumpCli : ::testing::Test {
     ASSERT_TRUE(dumpfix::Edges().Save(dir + "/edges.d90"));
     ASSERT_TRUE(dumpfix::Eeprom().Save(dir + "/eeprom.d90"));
   }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
   static std::string Save(const ubrofw::Writer& w, const std::string& name) {
     EXPECT_TRUE(w.Save(dir + "/" + name));
     return name;

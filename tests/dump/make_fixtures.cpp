@@ -23,11 +23,11 @@ int main(int argc, char** argv) {
   } files[] = {
       {"edges.d90", dumpfix::Edges()},
       {"eeprom.d90", dumpfix::Eeprom()},
-      {"cut.d90", dumpfix::CutInsideRecord().w},
-      {"no-end.d90", dumpfix::MissingEnd().w},
-      {"unknown-tag.d90", dumpfix::UnknownTag().w},
-      {"old-scope.d90", dumpfix::OldScopeRecord().w},
-      {"newer.d90", dumpfix::Newer().w},
+      {"cut.d90", dumpfix::CutInsideRecord()},
+      {"no-end.d90", dumpfix::MissingEnd()},
+      {"unknown-tag.d90", dumpfix::UnknownTag()},
+      {"old-scope.d90", dumpfix::OldScopeRecord()},
+      {"newer.d90", dumpfix::Newer()},
   };
   for (const auto& f : files) {
     if (!f.w.Save(dir + "/" + f.name)) {
