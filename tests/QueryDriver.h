@@ -108,147 +108,98 @@ inline std::vector<ULONG> TypeIds(const mirl::api::Program& prog) {
 
 }  // namespace detail
 
-// Places for the answers, one set per caller.
-struct Outs {
+// What a gated method is asked, and places for its answers: `id` goes
+// where the method takes an id; with `null`, a null goes in place of its
+// last required answer (Last). Strings are the callers' own temporaries.
+struct Ask {
+  IMirlParser* p;
+  IMirlParserMem* pm;
+  ULONG id = 0;
+  bool null = false;
   DATE d = 0;
-  ULONG a = 0, b = 0, e = 0, f = 0, g = 0;
+  ULONG a = 0, b = 0, e = 0, f = 0, g = 0, *ids = nullptr;
   unsigned char u = 0, v = 0, buf[8] = {};
   double dv = 0;
+  SAFEARRAY* psa = nullptr;
+  template <class T>
+  T* Last(T* place) const {
+    return null ? nullptr : place;
+  }
 };
 
-// Every method that answers only after a parse, called with places for all
-// its answers or, with nullOut, a null in place of its last required one;
-// `id` goes where the method takes an id (ids beyond the tables answer
-// PARSER_E_BAD_ID after a parse). Every one checks its pointers first, then
-// the parse, then the id.
+// Every method that answers only after a parse. Every one checks its
+// pointers first, then the parse, then the id; ids beyond the tables
+// answer PARSER_E_BAD_ID after a parse.
 struct GatedCall {
   const char* name;
   bool takesId;
-  HRESULT (*call)(IMirlParser* p, IMirlParserMem* pm, bool nullOut, ULONG id, Outs& o);
+  HRESULT (*ask)(Ask& x);
+  HRESULT operator()(Ask& x, ULONG id, bool null = false) const {
+    x.id = id;
+    x.null = null;
+    HRESULT hr = ask(x);
+    if (x.psa) SafeArrayDestroy(x.psa);
+    CoTaskMemFree(x.ids);
+    x.psa = nullptr, x.ids = nullptr;
+    return hr;
+  }
 };
 
 inline const std::vector<GatedCall>& GatedCalls() {
   static const std::vector<GatedCall> calls = {
-      {"GetTimeOfBuild", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         return p->GetTimeOfBuild(n ? nullptr : &o.d);
-       }},
+      {"GetTimeOfBuild", false, [](Ask& x) { return x.p->GetTimeOfBuild(x.Last(&x.d)); }},
       {"GetTargetInfo", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         Bstr s;
-         return p->GetTargetInfo(&s, &o.a, n ? nullptr : &o.b);
-       }},
+       [](Ask& x) { return x.p->GetTargetInfo(&Bstr(), &x.a, x.Last(&x.b)); }},
       {"GetMemoryInfo", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         return p->GetMemoryInfo(1, &o.a, &o.b, n ? nullptr : &o.e);
-       }},
+       [](Ask& x) { return x.p->GetMemoryInfo(1, &x.a, &x.b, x.Last(&x.e)); }},
       {"ReadMemory", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         return p->ReadMemory(1, 0, sizeof o.buf, n ? nullptr : o.buf);
-       }},
-      {"ReadMemSA", false,
-       [](IMirlParser*, IMirlParserMem* pm, bool n, ULONG, Outs&) {
-         SAFEARRAY* psa = nullptr;
-         HRESULT hr = pm->ReadMemSA(1, 0, 4, n ? nullptr : &psa);
-         if (psa) SafeArrayDestroy(psa);
-         return hr;
-       }},
+       [](Ask& x) { return x.p->ReadMemory(1, 0, sizeof x.buf, x.Last(x.buf)); }},
+      {"ReadMemSA", false, [](Ask& x) { return x.pm->ReadMemSA(1, 0, 4, x.Last(&x.psa)); }},
       {"GetSourceFileInfo", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         Bstr s;
-         return p->GetSourceFileInfo(id, &s, &o.d, &o.u, n ? nullptr : &o.v);
-       }},
+       [](Ask& x) { return x.p->GetSourceFileInfo(x.id, &Bstr(), &x.d, &x.u, x.Last(&x.v)); }},
       {"EnumHLStatements", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         return p->EnumHLStatements(id, &o.a, n ? nullptr : &o.u);
-       }},
+       [](Ask& x) { return x.p->EnumHLStatements(x.id, &x.a, x.Last(&x.u)); }},
       {"GetProgMemAddressFromSource", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         Bstr path("main.c");
-         return p->GetProgMemAddressFromSource(&path, 1, 0, n ? nullptr : &o.a);
+       [](Ask& x) {
+         return x.p->GetProgMemAddressFromSource(&Bstr("main.c"), 1, 0, x.Last(&x.a));
        }},
       {"GetSourceFromProgMemAddress", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         Bstr s;
-         return p->GetSourceFromProgMemAddress(0, &s, &o.a, &o.b, &o.e, &o.f, n ? nullptr : &o.g);
+       [](Ask& x) {
+         return x.p->GetSourceFromProgMemAddress(0, &Bstr(), &x.a, &x.b, &x.e, &x.f, x.Last(&x.g));
        }},
       {"EnumSubScopes", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         ULONG* ids = nullptr;
-         HRESULT hr = p->EnumSubScopes(id, &o.a, n ? nullptr : &ids);
-         CoTaskMemFree(ids);
-         return hr;
-       }},
+       [](Ask& x) { return x.p->EnumSubScopes(x.id, &x.a, x.Last(&x.ids)); }},
       {"GetScopeInfo", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         Bstr s1, s2;
-         return p->GetScopeInfo(id, &s1, &s2, &o.a, &o.b, &o.e, n ? nullptr : &o.f);
+       [](Ask& x) {
+         return x.p->GetScopeInfo(x.id, &Bstr(), &Bstr(), &x.a, &x.b, &x.e, x.Last(&x.f));
        }},
       {"GetScopeFromProgMemAddress", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         return p->GetScopeFromProgMemAddress(0, 0, n ? nullptr : &o.a);
-       }},
+       [](Ask& x) { return x.p->GetScopeFromProgMemAddress(0, 0, x.Last(&x.a)); }},
       {"GetScopeFromName", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         Bstr name("{\"main.c\"}");
-         return p->GetScopeFromName(&name, n ? nullptr : &o.a);
-       }},
-      {"LookupLabel", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs&) {
-         Bstr s;
-         return p->LookupLabel(0, n ? nullptr : &s);
-       }},
+       [](Ask& x) { return x.p->GetScopeFromName(&Bstr("{\"main.c\"}"), x.Last(&x.a)); }},
+      {"LookupLabel", false, [](Ask& x) { return x.p->LookupLabel(0, x.Last(&Bstr())); }},
       {"EnumSymbolCategories", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs&) {
-         Bstr s;
-         return p->EnumSymbolCategories(0, n ? nullptr : &s);
-       }},
-      {"EnumSymbols", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         return p->EnumSymbols(0, 0, n ? nullptr : &o.a);
-       }},
+       [](Ask& x) { return x.p->EnumSymbolCategories(0, x.Last(&Bstr())); }},
+      {"EnumSymbols", false, [](Ask& x) { return x.p->EnumSymbols(0, 0, x.Last(&x.a)); }},
       {"LookupSymbolName", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         Bstr name("main");
-         return p->LookupSymbolName(&name, id, 0, n ? nullptr : &o.a, &o.b);
-       }},
+       [](Ask& x) { return x.p->LookupSymbolName(&Bstr("main"), x.id, 0, x.Last(&x.a), &x.b); }},
       {"GetSymbolInfo", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         Bstr s;
-         return p->GetSymbolInfo(id, &s, &o.a, n ? nullptr : &o.b);
-       }},
+       [](Ask& x) { return x.p->GetSymbolInfo(x.id, &Bstr(), &x.a, x.Last(&x.b)); }},
       {"GetSymbolLocation", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         return p->GetSymbolLocation(id, 0, &o.u, &o.a, n ? nullptr : &o.v);
-       }},
+       [](Ask& x) { return x.p->GetSymbolLocation(x.id, 0, &x.u, &x.a, x.Last(&x.v)); }},
       {"GetTypeInfo", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         Bstr s;
-         return p->GetTypeInfo(id, &s, &o.a, &o.b, n ? nullptr : &o.e, &o.u, &o.f);
+       [](Ask& x) {
+         return x.p->GetTypeInfo(x.id, &Bstr(), &x.a, &x.b, x.Last(&x.e), &x.u, &x.f);
        }},
       {"GetRefferedType", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         return p->GetRefferedType(id, &o.a, n ? nullptr : &o.b);
-       }},
+       [](Ask& x) { return x.p->GetRefferedType(x.id, &x.a, x.Last(&x.b)); }},
       {"GetStructuralMember", true,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG id, Outs& o) {
-         Bstr s;
-         return p->GetStructuralMember(id, &s, 0, &o.a, n ? nullptr : &o.b);
-       }},
-      {"GetValue", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs& o) {
-         return p->GetValue(6, 0, 2, &o.a, n ? nullptr : &o.dv);
-       }},
+       [](Ask& x) { return x.p->GetStructuralMember(x.id, &Bstr(), 0, &x.a, x.Last(&x.b)); }},
+      {"GetValue", false, [](Ask& x) { return x.p->GetValue(6, 0, 2, &x.a, x.Last(&x.dv)); }},
       {"EvaluateByLocation", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs&) {
-         Bstr s1, s2, s3;
-         return p->EvaluateByLocation(6, 0, 2, &s1, &s2, n ? nullptr : &s3);
-       }},
+       [](Ask& x) { return x.p->EvaluateByLocation(6, 0, 2, &Bstr(), &Bstr(), x.Last(&Bstr())); }},
       {"EvaluateByValue", false,
-       [](IMirlParser* p, IMirlParserMem*, bool n, ULONG, Outs&) {
-         Bstr s1, s2, s3;
-         return p->EvaluateByValue(6, 0, 0.0, &s1, &s2, n ? nullptr : &s3);
-       }},
+       [](Ask& x) { return x.p->EvaluateByValue(6, 0, 0.0, &Bstr(), &Bstr(), x.Last(&Bstr())); }},
   };
   return calls;
 }
@@ -404,15 +355,15 @@ inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
   DriveDiagnostics(p, st);
   // Every gated method once with its fixed arguments: before a parse, all
   // there is to ask them.
-  Outs o;
-  for (const GatedCall& g : GatedCalls()) Count(st, g.call(p, pm, false, 0, o));
+  Ask x{p, pm};
+  for (const GatedCall& g : GatedCalls()) Count(st, g(x, 0));
   if (!prog.Parsed()) {
     DriveEntries(p, names, paths, st);
     return st;
   }
   auto call = [&](const char* name, ULONG id) {
     for (const GatedCall& g : GatedCalls())
-      if (std::strcmp(g.name, name) == 0) Count(st, g.call(p, pm, false, id, o));
+      if (std::strcmp(g.name, name) == 0) Count(st, g(x, id));
   };
   {
     Bstr again("/nonexistent/again.d90");
@@ -475,9 +426,9 @@ inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
   for (ULONG a : codeAddresses) {
     for (ULONG probe : {a, a + 1}) {
       Bstr path, label;
-      Count(st, p->GetSourceFromProgMemAddress(probe, &path, &o.a, &o.b, &o.e, &o.f, &o.g));
+      Count(st, p->GetSourceFromProgMemAddress(probe, &path, &x.a, &x.b, &x.e, &x.f, &x.g));
       for (unsigned char kind : {0, 1, 2, 3, 5})
-        Count(st, p->GetScopeFromProgMemAddress(probe, kind, &o.a));
+        Count(st, p->GetScopeFromProgMemAddress(probe, kind, &x.a));
       Count(st, p->LookupLabel(probe, &label));
       mirl::api::SourcePosition at;
       Count(st, prog.SourceAt(probe, &at) ? S_OK : E_FAIL);
@@ -486,27 +437,27 @@ inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
   for (const std::string& path : paths) {
     for (ULONG line : lines) {
       Bstr b(path);
-      Count(st, p->GetProgMemAddressFromSource(&b, line, 0, &o.a));
+      Count(st, p->GetProgMemAddressFromSource(&b, line, 0, &x.a));
     }
   }
   Bstr none;
-  Count(st, p->GetProgMemAddressFromSource(&none, 1, 0, &o.a));
+  Count(st, p->GetProgMemAddressFromSource(&none, 1, 0, &x.a));
 
   // ---- scopes ----
   const size_t scopes = n.scopes;
   for (ULONG id : Sweep(scopes)) call("GetScopeInfo", id), call("EnumSubScopes", id);
   for (ULONG id : Inside(scopes, 6, 2))
     if (prog.GetScope(id, &s)) AddUnique(names, s.name, kMaxNames);
-  Count(st, p->GetScopeFromName(&none, &o.a));
+  Count(st, p->GetScopeFromName(&none, &x.a));
   Bstr tooLong("{\"" + paths.back() + "\", " + longName + "}");
-  Count(st, p->GetScopeFromName(&tooLong, &o.a));
+  Count(st, p->GetScopeFromName(&tooLong, &x.a));
   for (const std::string& path : paths) {
     for (const std::string& text :
          {"{\"" + path + "\"}", "{\"" + path + "\", 3}", "{\"" + path + "\",0x10}",
           "{\"" + path + "\", " + names[std::min<size_t>(names.size() - 1, 5)] + "}",
           "{\"" + path + "\", main }", "{\"" + path}) {
       Bstr b(text);
-      Count(st, p->GetScopeFromName(&b, &o.a));
+      Count(st, p->GetScopeFromName(&b, &x.a));
     }
   }
 
@@ -514,7 +465,7 @@ inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
   for (ULONG id : Sweep(n.symbols)) {
     call("GetSymbolInfo", id);
     for (ULONG a : {0u, 0x100u, 0xFFFFFFFFu})
-      Count(st, p->GetSymbolLocation(id, a, &o.u, &o.a, &o.v));
+      Count(st, p->GetSymbolLocation(id, a, &x.u, &x.a, &x.v));
   }
   std::vector<ULONG> scopeProbes;
   for (ULONG s : {size_t(0), size_t(1), scopes / 2, scopes ? scopes - 1 : 0, scopes})
@@ -522,15 +473,15 @@ inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
   for (const std::string& name : names) {
     // The global search does not depend on the scope asked from.
     Bstr global(name);
-    Count(st, p->LookupSymbolName(&global, 0, 1, &o.a, &o.b));
+    Count(st, p->LookupSymbolName(&global, 0, 1, &x.a, &x.b));
     for (ULONG scope : scopeProbes) {
       Bstr b(name);
-      Count(st, p->LookupSymbolName(&b, scope, 0, &o.a, &o.b));
+      Count(st, p->LookupSymbolName(&b, scope, 0, &x.a, &x.b));
     }
   }
-  Count(st, p->LookupSymbolName(&none, 0, 0, &o.a, &o.b));
+  Count(st, p->LookupSymbolName(&none, 0, 0, &x.a, &x.b));
   Bstr longSymbol(longName);
-  Count(st, p->LookupSymbolName(&longSymbol, 0, 1, &o.a, &o.b));
+  Count(st, p->LookupSymbolName(&longSymbol, 0, 1, &x.a, &x.b));
 
   // ---- types ----
   // The name of a member of the last added type that has members.
@@ -544,10 +495,10 @@ inline Stats DriveAll(IMirlParser* p, bool remapPaths = true) {
     call("GetTypeInfo", id), call("GetRefferedType", id);
     for (ULONG index : {0u, 1u, 5u, 0x7FFFFFFFu}) {
       Bstr member;
-      Count(st, p->GetStructuralMember(id, &member, index, &o.a, &o.b));
+      Count(st, p->GetStructuralMember(id, &member, index, &x.a, &x.b));
     }
     Bstr byName(memberName);
-    Count(st, p->GetStructuralMember(id, &byName, 0xFFFFFFFFu, &o.a, &o.b));
+    Count(st, p->GetStructuralMember(id, &byName, 0xFFFFFFFFu, &x.a, &x.b));
     // The read API's own walks over the shared member, enumerator and
     // parameter arrays.
     Count(st, prog.Members(id).empty() ? E_FAIL : S_OK);

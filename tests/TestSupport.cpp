@@ -98,4 +98,32 @@ MessageCapture::MessageCapture() {
 
 MessageCapture::~MessageCapture() { platform::SetMessageBoxHook(nullptr); }
 
+void ExpectIndexAnswersAsScans(const Component& c, const std::string& path, uint32_t every) {
+  using mirl::kNone;
+  OwnTables t;
+  mirl::CParser(t.Get()).ParseFile(path.c_str());
+  const mirl::api::Program p = c.Program();
+  const uint32_t scopes = p.Count().scopes;
+  ASSERT_EQ(scopes, t.scopes.Count());
+  std::vector<std::string> names = {"missing"};
+  for (const mirl::api::Symbol& s : p.Symbols())
+    if (s.id % every == 0) names.push_back(s.name.substr(0, mirl::kMaxNameLength));
+  for (const std::string& name : names) {
+    for (uint32_t from = 0; from <= scopes; ++from) {
+      const bool global = from == scopes;
+      uint32_t scope = 7, scannedScope = 7;
+      EXPECT_EQ(
+          std::make_pair(p.FindSymbol(name, global ? 0 : from, global, &scope), scope),
+          std::make_pair(t.symbols.FindSymbol(t.scopes, global ? kNone : from, name, &scannedScope),
+                         scannedScope))
+          << name << " from " << from;
+      if (global || name.empty()) continue;  // LookupDie names nothing by ""
+      LONG die = -1;
+      EXPECT_EQ(c.P3()->LookupDie(LONG(from + 1), Bstr(name).get(), 0x34, &die), S_OK);
+      const uint32_t in = t.symbols.FindSymbolInScope(t.scopes, from, name);
+      EXPECT_EQ(die, in == kNone ? 0 : LONG(scopes + in + 1)) << name << " in " << from;
+    }
+  }
+}
+
 }  // namespace testsupport

@@ -75,6 +75,13 @@ struct OwnTables {
   }
 };
 
+// Tables of the test's own, filled by a parser from `path` and never
+// indexed, search by scanning the symbol lists; the component's indexed
+// lookups (outward from every scope, whole program, one scope) must give
+// the same symbol, scope and first match among duplicates, for every
+// `every`-th name and a missing one.
+void ExpectIndexAnswersAsScans(const Component& c, const std::string& path, uint32_t every);
+
 // Collects the version messages shown through the platform layer.
 struct MessageCapture {
   MessageCapture();
@@ -84,5 +91,9 @@ struct MessageCapture {
 };
 
 }  // namespace testsupport
+
+// Every test names these two without their namespace.
+using testsupport::Bstr;
+using testsupport::Component;
 
 #endif

@@ -126,8 +126,7 @@ class Writer {
   // day, month, year - 1900
   Writer& BegLib(const std::string& name, uint8_t day = 1, uint8_t month = 1,
                  uint8_t year1900 = 100, uint8_t tag = 0x00) {
-    return Byte(tag).Byte(0).Byte(0).Byte(0).Byte(day).Byte(month).Byte(year1900).ByteString(
-        name);
+    return Byte(tag).Byte(0).Byte(0).Byte(0).Byte(day).Byte(month).Byte(year1900).ByteString(name);
   }
   Writer& BegPgm(const std::string& name, uint8_t day = 1, uint8_t month = 1,
                  uint8_t year1900 = 100) {

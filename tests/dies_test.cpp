@@ -8,9 +8,6 @@
 
 #include "TestSupport.h"
 
-using testsupport::Bstr;
-using testsupport::Component;
-
 namespace {
 
 // Types used below: 6 is the predefined "int"; 120 a function type.

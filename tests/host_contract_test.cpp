@@ -7,8 +7,6 @@
 #include "TestSupport.h"
 
 using querydriver::GatedCall;
-using testsupport::Bstr;
-using testsupport::Component;
 
 TEST(HostContract, OneParsePerInitAndAFailedParseMayBeRetried) {
   const std::string example = std::string(MIRL_EXAMPLES_DIR) + "/example.d90";
@@ -26,10 +24,9 @@ TEST(HostContract, OneParsePerInitAndAFailedParseMayBeRetried) {
 
 TEST(HostContract, PointersThenParseThenIds) {
   Component c;
-  querydriver::Outs o;
-  IMirlParser* p = c.Itf();
+  querydriver::Ask x{c.Itf(), c.Mem()};
   auto both = [&](const GatedCall& g, ULONG id) {
-    return std::make_pair(g.call(p, c.Mem(), false, id, o), g.call(p, c.Mem(), true, id, o));
+    return std::make_pair(g(x, id), g(x, id, true));
   };
   for (const GatedCall& g : querydriver::GatedCalls())
     EXPECT_EQ(both(g, 0), std::make_pair(PARSER_E_NOT_PARSED, E_POINTER)) << g.name;

@@ -12,8 +12,6 @@
 #include "TestSupport.h"
 
 using namespace mirl;
-using testsupport::Bstr;
-using testsupport::Component;
 
 namespace {
 

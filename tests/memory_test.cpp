@@ -7,7 +7,6 @@
 #include "TestSupport.h"
 
 using namespace mirl;
-using testsupport::Component;
 typedef std::vector<uint8_t> Bytes;
 
 namespace {

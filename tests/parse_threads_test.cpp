@@ -18,8 +18,6 @@
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;
-using testsupport::Bstr;
-using testsupport::Component;
 
 namespace {
 

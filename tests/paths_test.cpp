@@ -12,8 +12,6 @@
 
 namespace fs = std::filesystem;
 using namespace mirl;
-using testsupport::Bstr;
-using testsupport::Component;
 
 namespace {
 // A name no other test resolves: the cache is shared by the whole process.

@@ -20,8 +20,6 @@
 
 namespace fs = std::filesystem;
 using namespace mirl;
-using testsupport::Bstr;
-using testsupport::Component;
 
 namespace {
 

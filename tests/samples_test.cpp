@@ -21,8 +21,6 @@
 #endif
 
 namespace fs = std::filesystem;
-using testsupport::Bstr;
-using testsupport::Component;
 using testsupport::MessageCapture;
 
 namespace {
@@ -367,34 +365,6 @@ TEST(RealFileRefused, NewerVersionsAfterTheirTimeOfBuildAndFilesThatAreNotUbrof)
 }  // namespace
 
 // ---- The name index against plain scans -----------------------------------------------
-// Tables of the test's own, filled by a parser and never indexed, search by
-// scanning the symbol lists; the component's indexed lookups (outward from
-// every scope, whole program, one scope) must give the same symbol, scope
-// and first match among duplicates for every tenth name and a missing one.
 TEST_P(RealFile, NameIndexAnswersAsTheScansDo) {
-  using mirl::kNone;
-  testsupport::OwnTables t;
-  mirl::CParser(t.Get()).ParseFile(SamplePath(GetParam(), ".d90").c_str());
-  const mirl::api::Program p = c_.Program();
-  const uint32_t scopes = p.Count().scopes;
-  ASSERT_EQ(scopes, t.scopes.Count());
-  std::vector<std::string> names = {"missing"};
-  for (const mirl::api::Symbol& s : p.Symbols())
-    if (s.id % 10 == 0) names.push_back(s.name.substr(0, mirl::kMaxNameLength));
-  for (const std::string& name : names) {
-    for (uint32_t from = 0; from <= scopes; ++from) {
-      const bool global = from == scopes;
-      uint32_t scope = 7, scannedScope = 7;
-      EXPECT_EQ(
-          std::make_pair(p.FindSymbol(name, global ? 0 : from, global, &scope), scope),
-          std::make_pair(t.symbols.FindSymbol(t.scopes, global ? kNone : from, name, &scannedScope),
-                         scannedScope))
-          << name << " from " << from;
-      if (global || name.empty()) continue;  // LookupDie names nothing by ""
-      LONG die = -1;
-      EXPECT_EQ(c_.P3()->LookupDie(LONG(from + 1), Bstr(name).get(), 0x34, &die), S_OK);
-      const uint32_t in = t.symbols.FindSymbolInScope(t.scopes, from, name);
-      EXPECT_EQ(die, in == kNone ? 0 : LONG(scopes + in + 1)) << name << " in " << from;
-    }
-  }
+  testsupport::ExpectIndexAnswersAsScans(c_, SamplePath(GetParam(), ".d90"), 10);
 }

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "../scopes/BlockArray.h"
+#include "../ubrof/Modules.h"
 #include "TestSupport.h"
 
 using namespace mirl;
-using testsupport::Bstr;
-using testsupport::Component;
 
 namespace {
 
@@ -268,6 +267,13 @@ TEST(FileRecords, TimeOfBuildAndVersionLimits) {
         << int(k.hour) << ":" << int(k.min) << ":" << int(k.sec) << " " << int(k.day) << "."
         << int(k.month);
   }
+  // Leap days: 2000 and 2004 have one, 1900 and 2100 do not; years end at 9999.
+  DATE d = 0;
+  const unsigned leap[][3] = {{2000, 2, 29}, {1900, 2, 29},  {2100, 2, 29},
+                              {2004, 2, 29}, {9999, 12, 31}, {10000, 1, 1}};
+  std::vector<bool> valid;
+  for (const auto& k : leap) valid.push_back(mirl::DateFromFields(k[0], k[1], k[2], 0, 0, 0, &d));
+  EXPECT_EQ(valid, (std::vector<bool>{true, false, false, true, true, false}));
   for (uint8_t version : {8, 9, 10}) {
     ubrofw::Writer w;
     w.BegFile1(0, 0, 0, 1, 1, 99).Version(version, 0, 0).BegLib("m").End();

@@ -9,8 +9,6 @@
 #include "TestSupport.h"
 
 using namespace mirl;
-using testsupport::Bstr;
-using testsupport::Component;
 
 namespace {
 
@@ -24,7 +22,7 @@ enum : uint32_t {
   kExit,        // the program's exit at 0x300
   kLocalCount,  // local "counter" of main, with two ranges
   kLocalLabel,  // local of main at 0x220: never a label
-  kK,           // local of the block inside main
+  kK,           // local of the block inside main, with a range
   kOrphan,      // defined after a block end: attached nowhere
   kGrpVar,      // in segment group 2
   kShared,      // global of the hidden module "?lib"
@@ -49,7 +47,7 @@ ubrofw::Writer Program(const std::string& toolVersion = "1.5") {
   w.SymbolDef(6, 0, 0x210, "six", 0).SymbolDef(1, 0, 0x300, "exit", 0);
   w.FuncBegin1("main", {{7, 0, 4, "counter", 0, {{0x100, 8, 0, 24}, {0x180, 1, 2, 0x60}}},
                         {1, 0, 0x220, "local_lbl", 0, {}}});
-  w.BlockBegin1({{2, 2, 5, "k", 0, {}}}).BlockEnd();
+  w.BlockBegin1({{2, 2, 5, "k", 0, {{0x100, 1, 2, 0x70}}}}).BlockEnd();
   w.SymbolDef(1, 0, 0x230, "orphan", 0).BlockEnd();
   w.Grp(2).SymbolDef(1, 2, 0x70, "grpvar", 0).Macro("VERSION", "3").End();
   w.BegLib("?lib").GrpRef(40).GrpRef(2).Macro("LIBMAC", "x");  // no group 40
@@ -101,13 +99,45 @@ TEST_F(LocationRule, RegisterNumbersGiveTheFirstRegisterOfTheGroup) {
   }
 }
 
+// Ranges of class 0 or 21 defer to the symbol; a range list that runs
+// past the shared list stops at its end; an i/o type takes the address the
+// ranges chose, and a type id beyond the table is no i/o type.
+TEST_F(LocationRule, RangesDeferOrChooseAndStopAtTheEndOfTheList) {
+  uint32_t id = Add(1, 2, 0x60);
+  const uint32_t ranges[][3] = {{0x10, 0, 0x99}, {0x20, 7, 3}, {0x30, 21, 0x99}, {0x40, 9, 5}};
+  for (const auto& r : ranges) table.AddRange(r[0], uint8_t(r[1]), 0, r[2]);
+  const uint32_t cases[][3] = {{0x0F, 1, 0x60},    {0x10, 1, 0x60},      {0x20, 2, 3},
+                               {0x2F, 2, 3},       {0x30, 1, 0x60},      {0x40, 3, 5},
+                               {0xFFFFFFFE, 3, 5}, {0xFFFFFFFF, 1, 0x60}};
+  for (const auto& k : cases) {
+    SymbolLocation l = table.GetLocation(id, k[0]);
+    EXPECT_EQ(std::make_tuple(uint32_t(l.Kind), l.Address), std::make_tuple(k[1], k[2])) << k[0];
+  }
+  table.Symbols[id].RangeCount = 1000;
+  EXPECT_EQ(table.GetLocation(id, 0x50).Kind, 3);
+  table.Symbols[id].FirstRange = 0xFFFFFFF0u;
+  EXPECT_EQ(table.GetLocation(id, 0x50).Kind, 1);
+  types.Types[12].Kind = 36;
+  types.Types[12].Word1 = 0x8000;
+  uint32_t io = Add(7, 0, 0x30, 12);
+  table.AddRange(0x100, 9, 0, 0x31);
+  EXPECT_EQ(std::make_tuple(table.GetLocation(io, 0).MemType, table.GetLocation(io, 0).Address,
+                            table.GetLocation(io, 0x100).Address),
+            std::make_tuple(8, 0x30u, 0x31u));
+  EXPECT_EQ(table.GetLocation(Add(1, 0, 0x30, 0xFFFF), 0).MemType, 1);
+}
+
 // What a host is told about the program's symbols, one row per call.
 TEST_F(SymbolProgram, LabelsSymbolInfoAndLocationsAsAHostAsks) {
   Bstr label;
   EXPECT_EQ(c->LookupLabel(0x200, &label), S_OK);
   EXPECT_EQ(label.str(), "main");
   EXPECT_EQ(c->LookupLabel(0x201, &label), E_FAIL);
-  EXPECT_EQ(c->LookupLabel(0x200, nullptr), E_POINTER);
+  // EnumSymbols tells whether an id is past the last symbol; macros keep their names.
+  ULONG past = kSymbolCount, last = kSymbolCount - 1;
+  EXPECT_EQ(std::make_pair(c->EnumSymbols(0, 0, &past), c->EnumSymbols(0, 0, &last)),
+            std::make_pair(S_OK, PARSER_E_BAD_ID));
+  EXPECT_EQ(c.Program().Macros().at(0).name + "=" + c.Program().Macros().at(0).text, "VERSION=3");
 
   // GetSymbolInfo reports the name index where a scope id would be, and
   // a null place for it is no error.
@@ -121,7 +151,8 @@ TEST_F(SymbolProgram, LabelsSymbolInfoAndLocationsAsAHostAsks) {
   EXPECT_EQ(name.str(), "main");
 
   // Locations: the symbol's own, then the range in force at an address
-  // (a register from 0x100, data memory from 0x180); attribute 2 is data.
+  // (a register from 0x100, data memory from 0x180; the ranges of k that
+  // follow in the shared list are not its own); attribute 2 is data.
   const struct {
     uint32_t id, address;
     unsigned kind, memType;
@@ -143,6 +174,11 @@ TEST_F(SymbolProgram, LabelsSymbolInfoAndLocationsAsAHostAsks) {
               std::make_tuple(r.kind, r.memType, r.where))
         << r.id << " at " << r.address;
   }
+}
+
+// Over segment groups (one of them missing), aliases and hidden modules.
+TEST_F(SymbolProgram, NameIndexAnswersAsTheScansDo) {
+  testsupport::ExpectIndexAnswersAsScans(c, c.Path(), 1);
 }
 
 // The eeprom attribute means eeprom for tools of version 2.0 and later;

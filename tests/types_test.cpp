@@ -9,8 +9,6 @@
 #include "TestSupport.h"
 
 using namespace mirl;
-using testsupport::Bstr;
-using testsupport::Component;
 using ubrofw::Writer;
 
 namespace {

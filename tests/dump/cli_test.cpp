@@ -9,6 +9,7 @@
 
 #include "../../tools/dump/IntelHex.h"
 #include "Fixtures.h"
+#include "MapFile.h"
 #include "RunTool.h"
 
 using dumptest::RunDump;
@@ -67,7 +68,11 @@ TEST_F(DumpCli, WrongArgumentsExitWithTwo) {
 }
 
 TEST_F(DumpCli, RawImageRunsFromTheLowestToTheHighestAddress) {
-  ToolRun r = RunDump({"edges.d90", "--bin", "edges.bin", "--json"}, dir);
+  // (The eeprom image has an Intel HEX export of its own.)
+  ToolRun r = RunDump({"eeprom.d90", "--eeprom-ihex", "e.hex"}, dir);
+  EXPECT_EQ(dumptest::ReadImage(dir + "/e.hex"),
+            dumpfix::Expected(dumpfix::EepromWrites(), 4, true));
+  r = RunDump({"edges.d90", "--bin", "edges.bin", "--json"}, dir);
   ASSERT_EQ(r.status, 0) << r.err;
   std::string bin = dumptest::Slurp(dir + "/edges.bin");
   std::map<uint32_t, uint8_t> expected = dumpfix::Expected(dumpfix::EdgesWrites(), 1, false);

@@ -44,17 +44,18 @@ TEST(DumpIntelHex, UpperAddressRecordsAndARoundTrip) {
   // Across a 64 KiB boundary, then back below it to an odd address: each
   // change of the upper address bits has its type 04 record (checksums
   // 0x100 minus 02+04+hi+lo).
-  std::vector<MemoryRun> runs = {{0x1FFF8, {}}, {0x11, {0xAB}}};
+  std::vector<MemoryRun> runs = {{0x1FFF8, {}}, {0x11, {0xAB}}, {0x12345678, {0x5A}}};
   for (int i = 0; i < 20; ++i) runs[0].bytes.push_back(uint8_t(0xF0 + i));
   const std::string text = WriteIntelHex(runs);
-  const char* starts[] = {":020000040001F9", ":08FFF800", ":020000040002F8", ":0C000000",
-                          ":020000040000FA", ":01001100", ":00000001FF"};
+  const char* starts[] = {":020000040001F9", ":08FFF800",       ":020000040002F8",
+                          ":0C000000",       ":020000040000FA", ":01001100",
+                          ":020000041234B4", ":01567800",       ":00000001FF"};
   size_t at = 0;
   for (const char* start : starts) {
     EXPECT_EQ(text.compare(at, strlen(start), start), 0) << text.substr(at);
     at = text.find('\n', at) + 1;
   }
-  std::map<uint32_t, uint8_t> read, expected = {{0x11, 0xAB}};
+  std::map<uint32_t, uint8_t> read, expected = {{0x11, 0xAB}, {0x12345678, 0x5A}};
   for (int i = 0; i < 20; ++i) expected[0x1FFF8 + i] = uint8_t(0xF0 + i);
   std::string why;
   ASSERT_TRUE(ReadIntelHex(text, &read, &why)) << why;
