@@ -276,10 +276,11 @@ TEST(FileRecords, TimeOfBuildAndVersionLimits) {
   EXPECT_EQ(valid, (std::vector<bool>{true, false, false, true, true, false}));
   for (uint8_t version : {8, 9, 10}) {
     ubrofw::Writer w;
-    w.BegFile1(0, 0, 0, 1, 1, 99).Version(version, 0, 0).BegLib("m").End();
+    w.BegFile1(0, 0, 0, 1, 1, 99).Version(version, 3, 0).BegLib("m").End();
     testsupport::MessageCapture capture;
     Component c;
     EXPECT_EQ(c.Parse(w.Finish()), version < 9 ? S_OK : PARSER_E_INVALID_FILE);
     EXPECT_EQ(testsupport::MessageCapture::count, version < 9 ? 0 : 1) << int(version);
+    EXPECT_EQ(c.Program().File().minor, 3);  // read before a newer version is refused
   }
 }
