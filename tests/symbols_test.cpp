@@ -2,6 +2,7 @@
 // locations, the searches by name and the symbol methods.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <tuple>
@@ -138,6 +139,9 @@ TEST_F(SymbolProgram, LabelsSymbolInfoAndLocationsAsAHostAsks) {
   EXPECT_EQ(std::make_pair(c->EnumSymbols(0, 0, &past), c->EnumSymbols(0, 0, &last)),
             std::make_pair(S_OK, PARSER_E_BAD_ID));
   EXPECT_EQ(c.Program().Macros().at(0).name + "=" + c.Program().Macros().at(0).text, "VERSION=3");
+  api::Scope lib;  // LIBMAC (macro 1) belongs to the module it is defined in
+  ASSERT_TRUE(c.Program().GetScope(kLib, &lib));
+  EXPECT_EQ(std::count(lib.macros.begin(), lib.macros.end(), 1u), 1);
 
   // GetSymbolInfo reports the name index where a scope id would be, and
   // a null place for it is no error.
