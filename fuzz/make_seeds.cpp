@@ -84,7 +84,8 @@ Writer Scopes() {
 }
 
 // Symbols and macros, attached to scopes and to segment groups, with the
-// "_A_" alias and its object attribute.
+// "_A_" alias and its object attribute; a type of a high id makes every walk
+// over the type table a long one.
 Writer Symbols() {
   Writer w;
   w.Start().Grp(1).SymbolDef(1, 0, 0x200, "exit", 20, "xx").Macro("N", "10");
@@ -93,7 +94,7 @@ Writer Symbols() {
   w.SymbolDef(2, 1, 0x100, "main", 20).SymbolDef1(1, 2, 0x60, "g", 6, {{0x100, 21, 0, 0}});
   w.SymbolDef2(1, 2, 0x38, 0, 1).SubDefObjAttr(1, "a");
   w.SymbolDef2(9, 0, 5, 1, 6, {{0, 8, 0, 50}}).SubDefObjAttr(0);
-  w.SymbolDef(3, 3, 0x10, "ee", 1).Macro("M", "x + 1");
+  w.SymbolDef(3, 3, 0x10, "ee", 1).Macro("M", "x + 1").TypeStruct17(65000, "Wide", 1, {});
   w.FuncBegin1("main").SymbolDef(7, 0, 2, "frame", 6).BlockEnd();
   return w.End().Finish();
 }

@@ -124,6 +124,9 @@ class Exporter {
   std::vector<bool> m_written;  // scopes already in a unit
   std::vector<mirl::api::SourceFile> m_files;
   std::vector<mirl::api::Statement> m_statements;
+  // The module of each statement with code (or ~0), found once: every
+  // module's line program filters the same list.
+  std::vector<uint32_t> m_statementModules;
   std::multimap<uint8_t, int> m_sectionOf;  // memory type -> its sections' indexes
   std::map<uint32_t, size_t> m_typeDies;    // of the unit being built
   StringPool m_str;
@@ -571,10 +574,9 @@ std::vector<LineSequence> Exporter::Lines(uint32_t module, std::vector<LineFile>
   std::map<uint32_t, LineRow> rows;
   std::map<uint32_t, uint32_t> ends;
   std::map<uint32_t, uint32_t> fileIndex;
-  for (const mirl::api::Statement& st : m_statements) {
-    if (st.length == 0 || st.file >= m_files.size()) continue;
-    uint32_t scope = m_p.ScopeAt(st.address, mirl::api::kModule);
-    if (scope >= m_scopes.size() || m_scopes[scope].module != module) continue;
+  for (size_t i = 0; i < m_statements.size(); ++i) {
+    const mirl::api::Statement& st = m_statements[i];
+    if (m_statementModules[i] != module) continue;
     uint32_t file = st.file, line = st.line;
     mirl::api::SourcePosition pos;
     if (m_p.SourceAt(st.address, &pos) && pos.start == st.address && pos.file < m_files.size())
@@ -641,10 +643,13 @@ void Exporter::BuildDwarf(ElfImage* pImage) {
     if (m_report.units == 0) {
       // Named types that no variable uses (a struct only a pointer cast
       // names) go to the first unit, so that gdb knows them all by name.
+      // Count() walks the whole type table, so it is asked once: a file
+      // may declare tens of thousands of types.
+      static const std::set<uint32_t> kNamed{17, 18, 52, 44, 51, 49};
       mirl::api::Type t;
-      for (uint32_t id = 0; id < m_p.Count().types; ++id)
-        if (m_p.GetType(id, &t) && std::set<uint32_t>{17, 18, 52, 44, 51, 49}.count(t.kind))
-          TypeDie(u, id, 0);
+      const uint32_t types = m_p.Count().types;
+      for (uint32_t id = 0; id < types; ++id)
+        if (m_p.GetType(id, &t) && kNamed.count(t.kind)) TypeDie(u, id, 0);
     }
     if (ms.low < ms.high) code.emplace_back(ms.low, ms.high);
     for (const LineSequence& s : seqs) code.emplace_back(s.rows.front().address, s.end);
@@ -694,6 +699,13 @@ bool Exporter::Build(ElfImage* pImage, ElfReport* pReport, std::string* pError) 
   m_written.assign(m_scopes.size(), false);
   m_files = m_p.SourceFiles();
   m_statements = m_p.Statements();
+  m_statementModules.assign(m_statements.size(), ~0u);
+  for (size_t i = 0; i < m_statements.size(); ++i) {
+    const mirl::api::Statement& st = m_statements[i];
+    if (st.length == 0 || st.file >= m_files.size()) continue;
+    uint32_t scope = m_p.ScopeAt(st.address, mirl::api::kModule);
+    if (scope < m_scopes.size()) m_statementModules[i] = m_scopes[scope].module;
+  }
   for (mirl::api::Symbol& sym : m_p.Symbols()) {
     SymbolFacts f;
     mirl::api::Location loc = m_p.SymbolLocation(sym.id, 0xFFFFFFFFu);
