@@ -222,6 +222,8 @@ class Program {
   bool Parsed() const;  // the last parse succeeded
   ParseEnd LastParse() const;
   FileFacts File() const;
+  // Counting the defined types walks the type table: ask once, not in a
+  // loop's condition.
   Counts Count() const;
   std::vector<KeyValue> KeyValues() const;
 

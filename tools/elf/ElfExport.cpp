@@ -643,8 +643,7 @@ void Exporter::BuildDwarf(ElfImage* pImage) {
     if (m_report.units == 0) {
       // Named types that no variable uses (a struct only a pointer cast
       // names) go to the first unit, so that gdb knows them all by name.
-      // Count() walks the whole type table, so it is asked once: a file
-      // may declare tens of thousands of types.
+      // Counted once: a file may declare tens of thousands of types.
       static const std::set<uint32_t> kNamed{17, 18, 52, 44, 51, 49};
       mirl::api::Type t;
       const uint32_t types = m_p.Count().types;
